@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs what building and testing Tarnbeck needs on Debian 12: with apt-get
+# when run as root, otherwise it prints the apt-get line to run and fails.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config
+  qt6-base-dev qt6-base-dev-tools libgl-dev
+  fonts-liberation fonts-dejavu-core
+)
+if [[ "${TARNBECK_WITH_SERVER:-0}" == 1 ]]; then
+  packages+=(dovecot-core dovecot-pop3d openssl)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+[[ ${#missing[@]} -eq 0 ]] && exit 0
+
+line="apt-get install -y --no-install-recommends ${missing[*]}"
+if [[ $(id -u) -ne 0 ]]; then
+  echo "Tarnbeck needs these packages; run as root:" >&2
+  echo "  sudo apt-get update && sudo $line" >&2
+  exit 1
+fi
+echo "Installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+# Dovecot's package scripts try to start the system service; that is not
+# needed (the tests start their own instance) and fails in containers.
+$line -qq

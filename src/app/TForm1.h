@@ -1,0 +1,176 @@
+#pragma once
+
+#include "app/AnchorLayout.h"
+
+#include <QByteArray>
+#include <QIcon>
+#include <QList>
+#include <QString>
+#include <QWidget>
+
+#include <cstdint>
+
+class QCheckBox;
+class QComboBox;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QTabWidget;
+class MailListModel;
+class MailListView;
+class StatusTextBar;
+class TClientSocket;
+class TClientWinSocket;
+class THyperlinkLabel;
+class TInputChecker;
+enum class TErrorEvent;
+
+// Values of SessionState: which reply the conversation waits for (7 unused).
+enum : std::uint8_t {
+    ssIdle = 0,
+    ssWaitUser = 1,
+    ssWaitPass = 2,
+    ssWaitHeader = 3,
+    ssWaitList = 4,
+    ssWaitDelete = 5,
+    ssWaitRead = 6,
+    ssReadBody = 8,
+    ssListBody = 9,
+    ssHeaderBody = 10,
+    ssWaitGreeting = 11,
+};
+
+// The main window. It owns the controls and the conversation state, and its
+// methods are the handlers of its controls. The handlers live in the folder of
+// their subsystem: connection and replies in session/, the list in mailbox/,
+// settings in settings/.
+class TForm1 : public QWidget {
+    Q_OBJECT
+public:
+    // The layout's client area at the minimum window size.
+    static constexpr int DesignWidth = 552;
+    static constexpr int DesignHeight = 363;
+
+    explicit TForm1(QWidget *parent = nullptr);
+    ~TForm1() override;
+
+    // --- window (app/) ---
+    void FormCreate();
+    void FormShow();
+    void FormDestroy();
+    void CenterOnScreen();
+    void EnableMailboxControls(bool enable);
+    void EnableMessageControls(bool enable);
+    // CenterOnScreen's arithmetic: the top-left corner for a window of the
+    // given outer size on a screen of the given size.
+    static QPoint CenteredPosition(QSize screen, QSize window);
+
+    // --- connection (session/) ---
+    void btnConnClick(QObject *Sender = nullptr);
+    void txtPortExit(QObject *Sender = nullptr);
+    void cSockConnecting(QObject *Sender, TClientWinSocket *Socket);
+    void cSockConnect(QObject *Sender, TClientWinSocket *Socket);
+    void cSockDisconnect(QObject *Sender, TClientWinSocket *Socket);
+    void cSockError(QObject *Sender, TClientWinSocket *Socket, TErrorEvent ErrorEvent, int &ErrorCode);
+    void cSockRead(QObject *Sender, TClientWinSocket *Socket);
+    void AppendStatusText(const QString &text);
+    // Appends one entry to the console log (line breaks inside start new lines).
+    void AppendConsole(const QString &entry);
+
+    // --- mailbox list (mailbox/) ---
+    int FindMailRow(const QByteArray &text, int subItem) const;
+    int CountChecked() const;
+    QByteArray TargetMailId() const;
+    void mailInfoChange();
+    void selMailClick(QObject *Sender = nullptr);
+    void AllMailClick(QObject *Sender = nullptr);
+    void mailInfoDblClick(QObject *Sender = nullptr);
+    void mailInfoColumnClick(int column);
+    // Compares rows Item1 and Item2 by SortColumn in the SortAscending
+    // direction; negative when Item1 goes first.
+    int mailInfoCompare(int Item1, int Item2) const;
+    void mailInfoResize(QObject *Sender = nullptr);
+    // A row whose message the server has deleted: removes it without running
+    // the change handler and takes its mark out of CheckedCount (a row that
+    // was not checked leaves CheckedCount as it is; it never goes below 0).
+    void removeDeletedMailRow(int row);
+    // Sets up mailInfo's columns and model and binds the list's and the two
+    // boxes' events to the handlers above; called once by FormCreate.
+    void setUpMailList();
+
+    // --- controls, named as in the layout ---
+    QFrame *Panel1 = nullptr;
+    QLabel *Label1 = nullptr;
+    QLabel *Label2 = nullptr;
+    QLabel *Label3 = nullptr;
+    QLabel *Label4 = nullptr;
+    QComboBox *txtServer = nullptr;
+    QLineEdit *txtPort = nullptr;
+    QLineEdit *txtUID = nullptr;
+    QLineEdit *txtPWD = nullptr;
+    QPushButton *btnLogin = nullptr;
+    QPushButton *btnConn = nullptr;
+
+    QTabWidget *pgControl = nullptr;
+    QWidget *pageGUI = nullptr;
+    QLabel *Label9 = nullptr;
+    MailListView *mailInfo = nullptr;
+    QCheckBox *selMail = nullptr;
+    QCheckBox *AllMail = nullptr;
+    QPushButton *btnList = nullptr;
+    QPushButton *btnHeader = nullptr;
+    QPushButton *btnDelete = nullptr;
+    QPushButton *btnRead = nullptr;
+    QPushButton *btnQuit = nullptr;
+
+    QWidget *pageCMD = nullptr;
+    QLabel *Label11 = nullptr;
+    QPlainTextEdit *Memo1 = nullptr;
+    QLabel *Label5 = nullptr;
+    QLineEdit *txtCmdPrompt = nullptr;
+    QPushButton *btnClear = nullptr;
+
+    QFrame *Panel2 = nullptr;
+    QLabel *Label6 = nullptr;
+    THyperlinkLabel *HyperlinkLabel1 = nullptr;
+    QLabel *Label7 = nullptr;
+    THyperlinkLabel *HyperlinkLabel2 = nullptr;
+    QLabel *Label8 = nullptr;
+
+    StatusTextBar *msgBar = nullptr;
+
+    TClientSocket *cSock = nullptr;
+    TInputChecker *CHK = nullptr;
+    QList<QIcon> imgs;  // the two sort-indicator images
+    MailListModel *mailModel = nullptr;
+
+    // --- conversation state ---
+    std::uint8_t SessionState = ssIdle;
+    QList<QByteArray> ReplyLines;
+    QList<QByteArray> MessageLines;
+    std::int32_t CheckedCount = 0;
+    std::int32_t SortColumn = 0;
+    bool SortAscending = false;
+    bool SkipRest = false;
+    bool DeleteConfirmed = false;
+    QByteArray MimeBoundary;
+    QString AppDir;
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void buildLayout();
+    void buildConnectionPanel();
+    void buildGuiPage();
+    void buildCommandPage();
+    void buildFooter();
+    void bindEvents();
+
+    AnchorLayout anchors;
+    bool shown = false;
+};

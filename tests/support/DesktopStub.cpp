@@ -1,0 +1,40 @@
+#include "support/DesktopStub.h"
+
+DesktopStub::DesktopStub()
+{
+    platform::setDesktop(this);
+}
+
+DesktopStub::~DesktopStub()
+{
+    platform::setDesktop(nullptr);
+}
+
+platform::BoxButton DesktopStub::messageBox(const platform::MessageBoxRequest &request)
+{
+    boxes.append(request);
+    if (whileBoxOpen)
+        whileBoxOpen(request);
+    if (!answers.isEmpty())
+        return answers.dequeue();
+    if (request.defaultButton != platform::BoxButton::None)
+        return request.defaultButton;
+    return platform::BoxButton::Ok;
+}
+
+QString DesktopStub::saveFileName(const platform::SaveFileRequest &request)
+{
+    saveDialogs.append(request);
+    return fileNames.isEmpty() ? QString() : fileNames.dequeue();
+}
+
+QSize DesktopStub::primaryScreenSize()
+{
+    return screen;
+}
+
+bool DesktopStub::openUrl(const QString &target)
+{
+    openedUrls.append(target);
+    return true;
+}
