@@ -7,7 +7,9 @@ DesktopStub::DesktopStub()
 
 DesktopStub::~DesktopStub()
 {
-    platform::setDesktop(nullptr);
+    // A newer stub may already have taken over.
+    if (&platform::desktop() == this)
+        platform::setDesktop(nullptr);
 }
 
 platform::BoxButton DesktopStub::messageBox(const platform::MessageBoxRequest &request)

@@ -1,0 +1,90 @@
+#pragma once
+
+#include "app/AppFailure.h"
+
+#include <QObject>
+#include <QString>
+
+#include <functional>
+
+class QAbstractSocket;
+class QHostInfo;
+class TClientWinSocket;
+
+// Error kinds reported with OnError, in this order.
+enum class TErrorEvent { eeGeneral, eeSend, eeReceive, eeConnect, eeDisconnect, eeAccept, eeLookup };
+
+class ESocketError : public AppFailure {
+public:
+    using AppFailure::AppFailure;
+};
+
+using TSocketNotifyEvent = std::function<void(QObject *Sender, TClientWinSocket *Socket)>;
+using TSocketErrorEvent =
+    std::function<void(QObject *Sender, TClientWinSocket *Socket, TErrorEvent ErrorEvent, int &ErrorCode)>;
+
+// The asynchronous client socket: a host name is resolved and connected
+// without blocking the GUI thread, and every outcome is reported through the
+// On... events on that thread. Active is true from OnConnect to OnDisconnect.
+//
+// Order of events: OnLookup, then OnConnecting (inside setActive(true) for an
+// Address, after the resolution for a Host), then later OnConnect or
+// OnError(eeConnect). A failed connect leaves Active false and raises no
+// OnDisconnect. A broken established connection raises OnError and is then
+// closed (OnDisconnect). OnRead is raised again while bytes remain pending
+// after a handler that took some, and the bytes that came with the peer's
+// close are offered before OnDisconnect. OnError's ErrorCode is a Windows
+// Sockets number (see TClientWinSocket::errorNumber); a handler that leaves
+// it non-zero gets the error box.
+class TClientSocket : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(bool Active READ Active WRITE setActive)
+    Q_PROPERTY(QString Host READ Host WRITE setHost)
+    Q_PROPERTY(QString Address READ Address WRITE setAddress)
+    Q_PROPERTY(int Port READ Port WRITE setPort)
+public:
+    explicit TClientSocket(QObject *owner = nullptr);
+    // Detaches the events first, then closes: no event is raised, nothing sent.
+    ~TClientSocket() override;
+
+    bool Active() const { return active; }
+    // true starts a connection (may throw ESocketError after raising
+    // OnDisconnect); false closes one, raising OnDisconnect synchronously.
+    void setActive(bool value);
+
+    QString Host() const { return host; }
+    void setHost(const QString &value);
+    QString Address() const { return address; }
+    void setAddress(const QString &value);
+    int Port() const { return port; }
+    void setPort(int value);
+
+    TClientWinSocket *Socket() const { return connection; }
+
+    // The text of a failed platform call, in the form the user sees.
+    static QString socketErrorText(const QString &message, int code, const QString &api);
+
+    // Makes the platform socket; replaced by tests (nullptr: the platform
+    // refuses). The one place that decides the kind of socket.
+    std::function<QAbstractSocket *()> socketFactory;
+
+    TSocketNotifyEvent OnLookup;
+    TSocketNotifyEvent OnConnecting;
+    TSocketNotifyEvent OnConnect;
+    TSocketNotifyEvent OnDisconnect;
+    TSocketNotifyEvent OnRead;
+    TSocketNotifyEvent OnWrite;
+    TSocketErrorEvent OnError;
+
+private:
+    friend class TClientWinSocket;
+    // Calls a handler through a copy, so that a handler that rebinds the
+    // event does not destroy the function it runs in.
+    void raise(const TSocketNotifyEvent &event);
+
+    bool active = false;
+    QString host;
+    QString address;
+    int port = 0;
+    TClientWinSocket *connection = nullptr;
+};

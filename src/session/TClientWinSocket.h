@@ -1,0 +1,112 @@
+#pragma once
+
+#include <QAbstractSocket>
+#include <QByteArray>
+#include <QHostAddress>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QSocketNotifier>
+#include <QString>
+
+class QHostInfo;
+class TClientSocket;
+enum class TErrorEvent;
+
+// The connection object of TClientSocket: the one platform socket and what
+// the program does with it (send, take what has arrived, ask for the peer).
+//
+// Qt delivers the socket's signals directly into the handlers of the
+// component, and those handlers may run nested event loops or close the
+// connection. A socket that is dropped while one of its own signals is still
+// on the stack must not be deleted under Qt's feet, so dropped sockets wait
+// in a list until the outermost of our slots has returned.
+class TClientWinSocket : public QObject {
+    Q_OBJECT
+public:
+    explicit TClientWinSocket(TClientSocket *owner);
+    ~TClientWinSocket() override;
+
+    // Hands all bytes to the connection; gives the number accepted (0 when not
+    // connected).
+    qint64 SendString(const QByteArray &text);
+    // All bytes now pending on the connection (empty when not connected).
+    QByteArray ReceivePending();
+    // The connected peer's numeric address, or empty; never fails.
+    QString PeerAddress() const;
+    bool Connected() const { return connected; }
+
+    // The error number reported with OnError for a Qt socket error: the
+    // Windows Sockets number where there is one (10061 refused, 10060 timed
+    // out, 10054 reset, 11001 host not found...), otherwise the Qt value + 1.
+    // Never 0.
+    static int errorNumber(QAbstractSocket::SocketError error);
+    // Reads dotted-decimal IPv4 text, every part as a decimal number (leading
+    // zeros count for nothing, as the server field's check has it). Gives a
+    // null address for anything else.
+    static QHostAddress parseDottedDecimal(const QString &text);
+
+protected:
+    // Looks at the socket's pending error before Qt reads it (see readWatch).
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    friend class TClientSocket;
+
+    // Counts our frames on the stack; dropped sockets are freed when the
+    // outermost one ends.
+    class Scope {
+    public:
+        explicit Scope(TClientWinSocket *owner);
+        ~Scope();
+        Scope(const Scope &) = delete;
+        Scope &operator=(const Scope &) = delete;
+        bool alive() const { return !self.isNull(); }
+
+    private:
+        QPointer<TClientWinSocket> self;
+    };
+
+    // Activation (setActive(true)): throws ESocketError after raising
+    // OnDisconnect when there is nothing to connect to.
+    void open();
+    // Closes the connection of socket s if it is the current one: Active
+    // false, OnDisconnect while the peer is still known, then the socket goes.
+    void closeSocket(QAbstractSocket *s);
+    // Drops everything without any event (destruction, a new activation).
+    void abandon();
+
+    void startConnect(const QHostAddress &target);
+    void lookupDone(const QHostInfo &info);
+    void socketConnected(QAbstractSocket *s);
+    void socketReadyRead(QAbstractSocket *s);
+    void socketError(QAbstractSocket *s, QAbstractSocket::SocketError error);
+    void socketDisconnected(QAbstractSocket *s);
+    // Raises OnRead for data still buffered in s, as long as the handler takes some.
+    void raiseReadWhilePending(QAbstractSocket *s);
+    // OnError, then the error display if the handler left the code non-zero.
+    // Gives the code the handler left.
+    int raiseError(TErrorEvent kind, int code);
+    void reportError(const QString &message, int code, TErrorEvent kind);
+
+    void discard(QAbstractSocket *s);
+    void cancelLookup();
+    void freeDropped();
+
+    TClientSocket *component;
+    QPointer<QAbstractSocket> socket;
+    bool connected = false;
+    // Set while OnDisconnect runs for the current socket, so that nothing
+    // closes it a second time.
+    bool closing = false;
+    QString peerText;
+    // Qt reads a reset as the peer's orderly close. The read notifier of the
+    // connected socket is watched so that the pending socket error (errno),
+    // taken just before Qt reads, tells the two apart.
+    QPointer<QSocketNotifier> readWatch;
+    int pendingErrno = 0;
+    int lookupId = -1;
+    qint64 bytesTaken = 0;
+    int depth = 0;
+    QList<QPointer<QAbstractSocket>> dropped;
+};

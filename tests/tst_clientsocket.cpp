@@ -1,0 +1,658 @@
+#include "session/TClientSocket.h"
+#include "session/TClientWinSocket.h"
+#include "support/DesktopStub.h"
+#include "support/ScriptedPop3Server.h"
+
+#include <QApplication>
+#include <QHostInfo>
+#include <QPointer>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QtTest>
+
+#include <functional>
+#include <memory>
+
+namespace {
+
+// Binds every event of a socket and records what happened, in order.
+struct Recorder {
+    explicit Recorder(TClientSocket &socket) : sock(socket)
+    {
+        sock.OnLookup = [this](QObject *, TClientWinSocket *) { events << "lookup"; };
+        sock.OnConnecting = [this](QObject *, TClientWinSocket *) { events << "connecting"; };
+        sock.OnConnect = [this](QObject *, TClientWinSocket *w) {
+            events << "connect";
+            peerAtConnect = w->PeerAddress();
+            activeAtConnect = sock.Active();
+        };
+        sock.OnDisconnect = [this](QObject *, TClientWinSocket *w) {
+            events << "disconnect";
+            peerAtDisconnect = w->PeerAddress();
+            activeAtDisconnect = sock.Active();
+        };
+        sock.OnRead = [this](QObject *, TClientWinSocket *w) {
+            events << "read";
+            if (onRead)
+                onRead(w);
+            else
+                data += w->ReceivePending();
+        };
+        sock.OnError = [this](QObject *, TClientWinSocket *, TErrorEvent kind, int &code) {
+            events << "error";
+            errorKinds << kind;
+            errorCodes << code;
+            if (clearCode)
+                code = 0;
+        };
+    }
+
+    // The events without the reads, whose number depends on the chunking.
+    QStringList states() const
+    {
+        QStringList out = events;
+        out.removeAll(QStringLiteral("read"));
+        return out;
+    }
+
+    TClientSocket &sock;
+    QStringList events;
+    QByteArray data;
+    QString peerAtConnect;
+    QString peerAtDisconnect = QStringLiteral("<none>");
+    bool activeAtConnect = false;
+    bool activeAtDisconnect = true;
+    QList<TErrorEvent> errorKinds;
+    QList<int> errorCodes;
+    bool clearCode = true;  // as the main window's handler does
+    std::function<void(TClientWinSocket *)> onRead;
+};
+
+bool connectToServer(TClientSocket &sock, const ScriptedPop3Server &server)
+{
+    sock.setHost(QString());
+    sock.setAddress(QStringLiteral("127.0.0.1"));
+    sock.setPort(server.port());
+    sock.setActive(true);
+    return QTest::qWaitFor([&] { return sock.Active(); });
+}
+
+// A loopback port nobody listens on.
+quint16 closedPort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    const quint16 port = probe.serverPort();
+    probe.close();
+    return port;
+}
+
+}  // namespace
+
+class tst_ClientSocket : public QObject {
+    Q_OBJECT
+
+private slots:
+    void dottedDecimal_data();
+    void dottedDecimal();
+    void connectByAddress_data();
+    void connectByAddress();
+    void connectByHostName();
+    void mappedPeerShownAsIPv4();
+    void sendStringBytesArriveExactly();
+    void receivePendingAfterChunks();
+    void remoteCloseDeliversLastReplyThenDisconnects();
+    void nestedLoopInReadHandlerSurvivesClose();
+    void closeFromReadHandler();
+    void setActiveFalseDisconnectsSynchronously();
+    void connectRefused_data();
+    void connectRefused();
+    void unresolvableHost();
+    void brokenConnection_data();
+    void brokenConnection();
+    void noAddress_data();
+    void noAddress();
+    void platformRefusesSocket();
+    void staleLookupIgnored();
+    void destructorRaisesNothing_data();
+    void destructorRaisesNothing();
+    void propertyChangeWhileActive();
+    void scriptedServerFlagsWhatItDoesNotExpect();
+};
+
+void tst_ClientSocket::dottedDecimal_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("expected");  // empty: not an address
+
+    QTest::newRow("plain") << "192.0.2.10" << "192.0.2.10";
+    QTest::newRow("leading zeros are decimal") << "010.0.0.08" << "10.0.0.8";
+    QTest::newRow("long run of zeros") << "0000000000255.0.0.1" << "255.0.0.1";
+    QTest::newRow("256") << "1.256.3.4" << "";
+    QTest::newRow("huge part") << "99999999999999999999.0.0.1" << "";
+    QTest::newRow("three parts") << "1.2.3" << "";
+    QTest::newRow("empty part") << "1..3.4" << "";
+    QTest::newRow("blank") << " 1.2.3.4" << "";
+    QTest::newRow("hex") << "0x7f.0.0.1" << "";
+}
+
+void tst_ClientSocket::dottedDecimal()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, expected);
+    const QHostAddress address = TClientWinSocket::parseDottedDecimal(text);
+    QCOMPARE(address.isNull() ? QString() : address.toString(), expected);
+}
+
+void tst_ClientSocket::connectByAddress_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::newRow("plain") << "127.0.0.1";
+    // Read as octal this would be 87.0.0.1 and never connect.
+    QTest::newRow("leading zeros") << "0127.000.00.01";
+}
+
+void tst_ClientSocket::connectByAddress()
+{
+    QFETCH(QString, address);
+    DesktopStub desktop;
+    ScriptedPop3Server server;
+    server.greet("+OK ready");
+    TClientSocket sock;
+    Recorder rec(sock);
+
+    TClientWinSocket *w = sock.Socket();
+    QCOMPARE(w->SendString("NOOP\r\n"), 0);
+    QVERIFY(w->ReceivePending().isEmpty());
+
+    sock.setAddress(address);
+    sock.setPort(server.port());
+    sock.setActive(true);
+    // OnConnecting runs inside the activation; the connect completes later.
+    QCOMPARE(rec.events, QStringList({"lookup", "connecting"}));
+    QVERIFY(!sock.Active());
+    QCOMPARE(w->SendString("NOOP\r\n"), 0);
+    QVERIFY(w->PeerAddress().isEmpty());
+    // Closing while the connect is pending does nothing; the attempt goes on.
+    sock.setActive(false);
+    QCOMPARE(rec.events.size(), 2);
+
+    QTRY_VERIFY(sock.Active());
+    QCOMPARE(rec.states(), QStringList({"lookup", "connecting", "connect"}));
+    QVERIFY(rec.activeAtConnect);
+    QCOMPARE(rec.peerAtConnect, QStringLiteral("127.0.0.1"));
+    QVERIFY(w->Connected());
+    QTRY_COMPARE(rec.data, QByteArray("+OK ready\r\n"));
+    // Nothing was sent before the connection was made.
+    QVERIFY(server.received().isEmpty());
+    QVERIFY(desktop.boxes.isEmpty());
+}
+
+void tst_ClientSocket::connectByHostName()
+{
+    DesktopStub desktop;
+    ScriptedPop3Server server;
+    server.acceptClient();
+    TClientSocket sock;
+    Recorder rec(sock);
+
+    // Host wins over Address; nothing listens at this address.
+    sock.setAddress(QStringLiteral("127.0.0.2"));
+    sock.setHost(QStringLiteral("localhost"));
+    sock.setPort(server.port());
+    sock.setActive(true);
+    QCOMPARE(rec.events, QStringList({"lookup"}));
+
+    QTRY_VERIFY(sock.Active());
+    QCOMPARE(rec.states(), QStringList({"lookup", "connecting", "connect"}));
+    QCOMPARE(rec.peerAtConnect, QStringLiteral("127.0.0.1"));
+    QCOMPARE(server.connectionCount(), 1);
+}
+
+void tst_ClientSocket::mappedPeerShownAsIPv4()
+{
+    // A name with an IPv6 address only is connected over IPv6; the peer is an
+    // IPv4 host reached through a mapped address and reads as such.
+    DesktopStub desktop;
+    ScriptedPop3Server server;
+    TClientSocket sock;
+    Recorder rec(sock);
+    sock.setHost(QStringLiteral("::ffff:127.0.0.1"));
+    sock.setPort(server.port());
+    sock.setActive(true);
+    QTRY_VERIFY(rec.events.contains("connect") || rec.events.contains("error"));
+    if (rec.events.contains("error"))
+        QSKIP("no IPv6 sockets on this machine");
+    QCOMPARE(rec.peerAtConnect, QStringLiteral("127.0.0.1"));
+    QCOMPARE(sock.Socket()->PeerAddress(), QStringLiteral("127.0.0.1"));
+}
+
+void tst_ClientSocket::sendStringBytesArriveExactly()
+{
+    DesktopStub desktop;
+    ScriptedPop3Server server;
+    server.greet("+OK ready").expect("USER b\xe9r\x01").reply({"+OK"}).expect("PASS x");
+    TClientSocket sock;
+    Recorder rec(sock);
+    QVERIFY(connectToServer(sock, server));
+
+    const QByteArray user("USER b\xe9r\x01\r\n");
+    QCOMPARE(sock.Socket()->SendString(user), qint64(user.size()));
+    QCOMPARE(sock.Socket()->SendString(QByteArray()), qint64(0));
+    QCOMPARE(sock.Socket()->SendString("PASS x\r\n"), qint64(8));
+    QTRY_VERIFY(server.scriptDone());
+    QCOMPARE(server.received(), user + "PASS x\r\n");
+    QCOMPARE(server.errors(), QStringList());
+    QTRY_COMPARE(rec.data, QByteArray("+OK ready\r\n+OK\r\n"));
+}
+
+void tst_ClientSocket::receivePendingAfterChunks()
+{
+    DesktopStub desktop;
+    ScriptedPop3Server server;
+    server.greet("+OK ready").expect("LIST").chunks({"+OK 2 mes", "sages\r\n1 12", "0\r\n2 200\r\n.\r\n"}, 30);
+    TClientSocket sock;
+    Recorder rec(sock);
+    QVERIFY(connectToServer(sock, server));
+    QTRY_COMPARE(rec.data, QByteArray("+OK ready\r\n"));
+
+    sock.Socket()->SendString("LIST\r\n");
+    QTRY_COMPARE(rec.data, QByteArray("+OK ready\r\n+OK 2 messages\r\n1 120\r\n2 200\r\n.\r\n"));
+    QVERIFY(sock.Socket()->ReceivePending().isEmpty());
+    QCOMPARE(server.errors(), QStringList());
+}
+
+void tst_ClientSocket::remoteCloseDeliversLastReplyThenDisconnects()
+{
+    DesktopStub desktop;
+    ScriptedPop3Server server;
+    // The last reply and the close leave together.
+    server.greet("+OK ready").expect("QUIT").reply({"+OK bye"}).close();
+    TClientSocket sock;
+    Recorder rec(sock);
+    QVERIFY(connectToServer(sock, server));
+    QTRY_COMPARE(rec.data, QByteArray("+OK ready\r\n"));
+
+    sock.Socket()->SendString("QUIT\r\n");
+    QTRY_COMPARE(rec.events.last(), QStringLiteral("disconnect"));
+    QCOMPARE(rec.data, QByteArray("+OK ready\r\n+OK bye\r\n"));
+    QCOMPARE(rec.states(), QStringList({"lookup", "connecting", "connect", "disconnect"}));
+    QCOMPARE(rec.events.at(rec.events.size() - 2), QStringLiteral("read"));
+    QCOMPARE(rec.peerAtDisconnect, QStringLiteral("127.0.0.1"));
+    QVERIFY(!rec.activeAtDisconnect);
+    QVERIFY(!sock.Active());
+    QVERIFY(!sock.Socket()->Connected());
+    QVERIFY(sock.Socket()->PeerAddress().isEmpty());
+
+    // The same component connects again, and the server takes the new client.
+    server.greet("+OK again");
+    rec.data.clear();
+    QVERIFY(connectToServer(sock, server));
+    QTRY_COMPARE(rec.data, QByteArray("+OK again\r\n"));
+    QCOMPARE(server.connectionCount(), 2);
+    QCOMPARE(server.errors(), QStringList());
+}
+
+void tst_ClientSocket::nestedLoopInReadHandlerSurvivesClose()
+{
+    // The read handler runs a nested event loop (as the reply dispatcher and
+    // the modal viewer do); the server's last line and its close arrive
+    // inside it. Nothing may be lost, and the Qt socket, whose readyRead is
+    // still on the stack below the outer handler, must outlive that handler.
+    DesktopStub desktop;
+    ScriptedPop3Server server;
+    server.greet("+OK ready").pause(50).reply({"+OK last"}).close();
+    TClientSocket sock;
+    Recorder rec(sock);
+    QPointer<QAbstractSocket> platformSocket;
+    sock.socketFactory = [&] {
+        platformSocket = new QTcpSocket;
+        return platformSocket.data();
+    };
+    int depth = 0;
+    int maxDepth = 0;
+    bool closedInside = false;
+    bool socketAliveAfterNestedClose = false;
+    rec.onRead = [&](TClientWinSocket *w) {
+        ++depth;
+        maxDepth = qMax(maxDepth, depth);
+        rec.data += w->ReceivePending();
+        if (depth == 1) {
+            closedInside = QTest::qWaitFor([&] { return rec.events.contains("disconnect"); });
+            socketAliveAfterNestedClose = !platformSocket.isNull();
+        }
+        --depth;
+    };
+    QVERIFY(connectToServer(sock, server));
+    QTRY_VERIFY(rec.events.contains("disconnect"));
+    QVERIFY(closedInside);
+    QVERIFY(socketAliveAfterNestedClose);
+    QCOMPARE(rec.data, QByteArray("+OK ready\r\n+OK last\r\n"));
+    QCOMPARE(rec.states(), QStringList({"lookup", "connecting", "connect", "disconnect"}));
+    QCOMPARE(maxDepth, 2);
+    QVERIFY(!sock.Active());
+    // Freed once the outer handler has returned.
+    QTRY_VERIFY(platformSocket.isNull());
+}
+
+void tst_ClientSocket::closeFromReadHandler()
+{
+    DesktopStub desktop;
+    ScriptedPop3Server server;
+    server.greet("+OK ready");
+    TClientSocket sock;
+    Recorder rec(sock);
+    rec.onRead = [&](TClientWinSocket *w) {
+        rec.data += w->ReceivePending();
+        sock.setActive(false);
+        rec.events << "closed in handler";
+    };
+    QVERIFY(connectToServer(sock, server));
+    QTRY_VERIFY(rec.events.contains("closed in handler"));
+    QCOMPARE(rec.events, QStringList({"lookup", "connecting", "connect", "read", "disconnect", "closed in handler"}));
+    QCOMPARE(rec.data, QByteArray("+OK ready\r\n"));
+    QTRY_VERIFY(!server.isClientConnected());
+    QCOMPARE(rec.events.size(), 6);
+}
+
+void tst_ClientSocket::setActiveFalseDisconnectsSynchronously()
+{
+    DesktopStub desktop;
+    ScriptedPop3Server server;
+    server.greet("+OK ready");
+    TClientSocket sock;
+    Recorder rec(sock);
+    QVERIFY(connectToServer(sock, server));
+    QTRY_COMPARE(rec.data, QByteArray("+OK ready\r\n"));
+
+    sock.setActive(false);
+    QCOMPARE(rec.events.last(), QStringLiteral("disconnect"));
+    QCOMPARE(rec.peerAtDisconnect, QStringLiteral("127.0.0.1"));
+    QVERIFY(!rec.activeAtDisconnect);
+    QVERIFY(!sock.Active());
+    QVERIFY(sock.Socket()->PeerAddress().isEmpty());
+    const int count = rec.events.size();
+    sock.setActive(false);
+    QCOMPARE(rec.events.size(), count);
+
+    QTRY_VERIFY(!server.isClientConnected());
+    // No QUIT or anything else went out.
+    QVERIFY(server.received().isEmpty());
+    QCOMPARE(rec.events.size(), count);
+}
+
+void tst_ClientSocket::connectRefused_data()
+{
+    QTest::addColumn<bool>("clearCode");
+    QTest::newRow("handler clears the code") << true;
+    QTest::newRow("handler leaves the code") << false;
+}
+
+void tst_ClientSocket::connectRefused()
+{
+    QFETCH(bool, clearCode);
+    DesktopStub desktop;
+    TClientSocket sock;
+    Recorder rec(sock);
+    rec.clearCode = clearCode;
+    sock.setAddress(QStringLiteral("127.0.0.1"));
+    sock.setPort(closedPort());
+    sock.setActive(true);
+
+    QTRY_COMPARE(rec.events, QStringList({"lookup", "connecting", "error"}));
+    QCOMPARE(rec.errorKinds, QList<TErrorEvent>{TErrorEvent::eeConnect});
+    QCOMPARE(rec.errorCodes, QList<int>{10061});
+    QVERIFY(!sock.Active());
+    QVERIFY(!sock.Socket()->Connected());
+    if (clearCode) {
+        QVERIFY(desktop.boxes.isEmpty());
+    } else {
+        QCOMPARE(desktop.boxes.size(), 1);
+        QVERIFY2(desktop.boxes.at(0).text.contains(QStringLiteral("(10061), on API 'connect'")),
+                 qPrintable(desktop.boxes.at(0).text));
+    }
+
+    // Active stayed false, so the next activation starts a new attempt; the
+    // dropped socket never raises a late disconnect.
+    sock.setActive(true);
+    QTRY_COMPARE(rec.events.size(), 6);
+    QCOMPARE(rec.events.mid(3), QStringList({"lookup", "connecting", "error"}));
+    QVERIFY(!rec.events.contains("disconnect"));
+}
+
+void tst_ClientSocket::unresolvableHost()
+{
+    DesktopStub desktop;
+    TClientSocket sock;
+    Recorder rec(sock);
+    sock.setHost(QStringLiteral("nonexistent.invalid"));
+    sock.setPort(110);
+    sock.setActive(true);
+    QCOMPARE(rec.events, QStringList({"lookup"}));
+
+    QTRY_COMPARE(rec.events, QStringList({"lookup", "disconnect"}));
+    QCOMPARE(rec.peerAtDisconnect, QString());
+    QVERIFY(!sock.Active());
+    QCOMPARE(desktop.boxes.size(), 1);
+    const platform::MessageBoxRequest box = desktop.boxes.at(0);
+    QCOMPARE(box.icon, platform::BoxIcon::Error);
+    QVERIFY2(box.text.startsWith(QStringLiteral("Windows socket error: ")), qPrintable(box.text));
+    QVERIFY2(box.text.endsWith(QStringLiteral("), on API 'ASync Lookup'")), qPrintable(box.text));
+}
+
+void tst_ClientSocket::brokenConnection_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<QStringList>("expected");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<int>("code");
+
+    const QStringList errorThenClose{"lookup", "connecting", "connect", "error", "disconnect"};
+    QTest::newRow("reset") << "reset" << errorThenClose << int(TErrorEvent::eeDisconnect) << 10054;
+    QTest::newRow("reset with bytes unsent")
+        << "reset+send" << errorThenClose << int(TErrorEvent::eeDisconnect) << 10054;
+    QTest::newRow("network error") << "network" << errorThenClose << int(TErrorEvent::eeReceive) << 10050;
+}
+
+void tst_ClientSocket::brokenConnection()
+{
+    QFETCH(QString, how);
+    QFETCH(QStringList, expected);
+    QFETCH(int, kind);
+    QFETCH(int, code);
+
+    DesktopStub desktop;
+    ScriptedPop3Server server;
+    server.acceptClient();
+    TClientSocket sock;
+    Recorder rec(sock);
+    QPointer<QAbstractSocket> platformSocket;
+    sock.socketFactory = [&] {
+        platformSocket = new QTcpSocket;
+        return platformSocket.data();
+    };
+    QVERIFY(connectToServer(sock, server));
+    QTRY_VERIFY(server.isClientConnected());
+
+    if (how == QLatin1String("network")) {
+        // A failure that loopback never produces (a timeout, an unreachable
+        // network), reported the way Qt reports it.
+        emit platformSocket->errorOccurred(QAbstractSocket::NetworkError);
+    } else {
+        server.resetClient();
+        if (how == QLatin1String("reset+send"))
+            QCOMPARE(sock.Socket()->SendString("NOOP\r\n"), qint64(6));
+    }
+    QTRY_VERIFY(rec.events.contains("disconnect"));
+    QCOMPARE(rec.states(), expected);
+    QCOMPARE(rec.errorKinds, QList<TErrorEvent>{TErrorEvent(kind)});
+    QCOMPARE(rec.errorCodes, QList<int>{code});
+    // OnError ran while the peer was still known; the close followed.
+    QCOMPARE(rec.peerAtDisconnect, QStringLiteral("127.0.0.1"));
+    QVERIFY(!sock.Active());
+    QVERIFY(!sock.Socket()->Connected());
+    QVERIFY(desktop.boxes.isEmpty());
+}
+
+void tst_ClientSocket::noAddress_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::newRow("empty") << "";
+    QTest::newRow("not dotted decimal") << "1.2.3";
+    QTest::newRow("part above 255") << "300.1.1.1";
+}
+
+void tst_ClientSocket::noAddress()
+{
+    QFETCH(QString, address);
+    DesktopStub desktop;
+    TClientSocket sock;
+    Recorder rec(sock);
+    sock.setAddress(address);
+    QVERIFY_THROWS_EXCEPTION(ESocketError, sock.setActive(true));
+    QCOMPARE(rec.events, QStringList({"lookup", "disconnect"}));
+    QCOMPARE(rec.peerAtDisconnect, QString());
+    QVERIFY(!sock.Active());
+    QVERIFY(desktop.boxes.isEmpty());
+}
+
+void tst_ClientSocket::platformRefusesSocket()
+{
+    DesktopStub desktop;
+    ScriptedPop3Server server;
+    TClientSocket sock;
+    Recorder rec(sock);
+    sock.socketFactory = [] { return nullptr; };
+    sock.setAddress(QStringLiteral("127.0.0.1"));
+    sock.setPort(server.port());
+    QVERIFY_THROWS_EXCEPTION(ESocketError, sock.setActive(true));
+    QVERIFY(rec.events.isEmpty());
+    QVERIFY(!sock.Active());
+
+    sock.socketFactory = nullptr;
+    sock.setActive(true);
+    QTRY_VERIFY(sock.Active());
+}
+
+void tst_ClientSocket::staleLookupIgnored()
+{
+    DesktopStub desktop;
+    ScriptedPop3Server server;
+    TClientSocket sock;
+    Recorder rec(sock);
+    sock.setHost(QStringLiteral("localhost"));
+    sock.setPort(server.port());
+    sock.setActive(true);
+    // A second activation while the name is still resolving replaces the first.
+    sock.setHost(QString());
+    sock.setAddress(QStringLiteral("127.0.0.1"));
+    sock.setActive(true);
+    QTRY_VERIFY(sock.Active());
+
+    // Let a lookup of the same name complete, so a stale result had its chance.
+    bool resolved = false;
+    QHostInfo::lookupHost(QStringLiteral("localhost"), this, [&](const QHostInfo &) { resolved = true; });
+    QTRY_VERIFY(resolved);
+    QCoreApplication::processEvents();
+    QCOMPARE(rec.states(), QStringList({"lookup", "lookup", "connecting", "connect"}));
+    QCOMPARE(server.connectionCount(), 1);
+}
+
+void tst_ClientSocket::destructorRaisesNothing_data()
+{
+    QTest::addColumn<QString>("stage");
+    QTest::newRow("connected") << "connected";
+    QTest::newRow("resolving") << "resolving";
+    QTest::newRow("connecting") << "connecting";
+}
+
+void tst_ClientSocket::destructorRaisesNothing()
+{
+    QFETCH(QString, stage);
+    DesktopStub desktop;
+    ScriptedPop3Server server;
+    auto sock = std::make_unique<TClientSocket>();
+    Recorder rec(*sock);
+    sock->setPort(server.port());
+    if (stage == QLatin1String("resolving"))
+        sock->setHost(QStringLiteral("localhost"));
+    else
+        sock->setAddress(QStringLiteral("127.0.0.1"));
+    sock->setActive(true);
+    if (stage == QLatin1String("connected")) {
+        QTRY_VERIFY(sock->Active());
+        QTRY_VERIFY(server.isClientConnected());
+    }
+    const QStringList before = rec.events;
+
+    sock.reset();
+    QCOMPARE(rec.events, before);
+    if (stage == QLatin1String("connected"))
+        QTRY_VERIFY(!server.isClientConnected());
+    // Pending results must find nothing to report to.
+    bool resolved = false;
+    QHostInfo::lookupHost(QStringLiteral("localhost"), this, [&](const QHostInfo &) { resolved = true; });
+    QTRY_VERIFY(resolved);
+    QCoreApplication::processEvents();
+    QCOMPARE(rec.events, before);
+    QVERIFY(server.received().isEmpty());
+    QVERIFY(desktop.boxes.isEmpty());
+}
+
+void tst_ClientSocket::propertyChangeWhileActive()
+{
+    DesktopStub desktop;
+    ScriptedPop3Server server;
+    TClientSocket sock;
+    Recorder rec(sock);
+    sock.setHost(QStringLiteral("localhost"));
+    sock.setPort(server.port());
+    sock.setActive(true);
+    QTRY_VERIFY(sock.Active());
+
+    // The same value, ignoring case, is no change.
+    sock.setHost(QStringLiteral("LOCALHOST"));
+    QCOMPARE(sock.Host(), QStringLiteral("localhost"));
+    sock.setAddress(QString());
+    sock.setPort(server.port());
+
+    QVERIFY_THROWS_EXCEPTION(ESocketError, sock.setHost(QStringLiteral("example.org")));
+    QVERIFY_THROWS_EXCEPTION(ESocketError, sock.setAddress(QStringLiteral("127.0.0.1")));
+    QVERIFY_THROWS_EXCEPTION(ESocketError, sock.setPort(server.port() + 1));
+    QCOMPARE(sock.Host(), QStringLiteral("localhost"));
+    QCOMPARE(sock.Address(), QString());
+    QCOMPARE(sock.Port(), int(server.port()));
+    QVERIFY(sock.Active());
+
+    sock.setActive(false);
+    sock.setPort(server.port() + 1);
+    QCOMPARE(sock.Port(), int(server.port()) + 1);
+}
+
+void tst_ClientSocket::scriptedServerFlagsWhatItDoesNotExpect()
+{
+    // The conversation tests rely on the server to catch a wrong client line.
+    DesktopStub desktop;
+    ScriptedPop3Server server;
+    server.autoReply("noop", {"+OK"});
+    server.greet("+OK ready").expect("LIST").reply({"+OK 0 messages", "."});
+    TClientSocket sock;
+    Recorder rec(sock);
+    QVERIFY(connectToServer(sock, server));
+    QTRY_COMPARE(rec.data, QByteArray("+OK ready\r\n"));
+
+    sock.Socket()->SendString("NOOP\r\nSTAT\r\nLIST\r\nQUIT\n");
+    QTRY_COMPARE(server.lineCount(), 4);
+    QCOMPARE(server.receivedLines(), QByteArrayList({"NOOP", "STAT", "LIST", "QUIT"}));
+    QCOMPARE(server.unexpected(), QByteArrayList({"STAT", "QUIT"}));
+    QCOMPARE(server.errors().size(), 3);  // STAT, QUIT, and QUIT's bare LF
+    QVERIFY(server.scriptDone());
+    QTRY_COMPARE(rec.data, QByteArray("+OK ready\r\n+OK\r\n+OK 0 messages\r\n.\r\n"));
+
+    const QByteArray raw("\xff\x00raw", 5);
+    server.sendRaw(raw);
+    QTRY_COMPARE(rec.data.right(5), raw);
+}
+
+QTEST_MAIN(tst_ClientSocket)
+#include "tst_clientsocket.moc"
