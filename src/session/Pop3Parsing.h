@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+
+// Parsers for the multi-line replies of LIST and TOP. They work on the raw
+// bytes of the lines (without CR LF) and never convert anything to a number:
+// the mailbox list shows the texts exactly as the server sent them.
+
+// One usable line of a LIST reply.
+struct ListingEntry {
+    QByteArray number;
+    QByteArray size;
+};
+
+// The header texts a TOP reply gives; each empty when no line gave it.
+struct HeaderFields {
+    QByteArray subject;
+    QByteArray sender;
+    QByteArray recipient;
+};
+
+// One entry per line that begins with a digit 1 to 9, in line order.
+QList<ListingEntry> ParseListing(const QList<QByteArray> &lines);
+
+// The last "Subject: ", "From: " and "To: " lines win; case-sensitive, the
+// blank after the colon included, no unfolding, no decoding.
+HeaderFields ScanHeaders(const QList<QByteArray> &lines);
