@@ -100,6 +100,13 @@ public:
     // boxes' events to the handlers above; called once by FormCreate.
     void setUpMailList();
 
+    // --- settings file (settings/) ---
+    void LoadSettings();
+    void SaveSettings();  // throws AppFailure when the file cannot be written
+    QString SettingsPath() const;
+    // The servers the list holds when the settings file names none.
+    static const QStringList &BuiltInServers();
+
     // --- controls, named as in the layout ---
     QFrame *Panel1 = nullptr;
     QLabel *Label1 = nullptr;

@@ -1,0 +1,232 @@
+// Figures for the mailbox list at 10,000 / 100,000 / 1,000,000 rows: adding a
+// listing (with the change handler after every row), sorting by each column,
+// "All" on and off, and the memory the rows take. Each time is the median of
+// several runs and includes the one layout and repaint that follows.
+//
+//   bench_maillist            all figures
+//   bench_maillist N...       the figures for these row counts only
+//   bench_maillist --memory N the memory figure for N rows (run in a fresh
+//                             process by the first form, so the heap of
+//                             earlier runs does not blur it)
+
+#include "app/TForm1.h"
+#include "mailbox/MailListModel.h"
+#include "mailbox/MailListView.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QPushButton>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+namespace {
+
+// Resident memory in bytes; the one Linux-only corner, -1 elsewhere.
+qint64 residentBytes()
+{
+#ifdef __linux__
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly))
+        return -1;
+    const QList<QByteArray> fields = statm.readAll().split(' ');
+    if (fields.size() < 2)
+        return -1;
+    return fields[1].toLongLong() * 4096;
+#else
+    return -1;
+#endif
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+QList<ListingEntry> makeListing(int rows)
+{
+    QRandomGenerator random(1234u);
+    QList<ListingEntry> entries;
+    entries.reserve(rows);
+    for (int i = 1; i <= rows; ++i)
+        entries.append({QByteArray::number(i), QByteArray::number(300 + random.bounded(5000000))});
+    return entries;
+}
+
+QByteArray randomWord(QRandomGenerator &random, int length)
+{
+    QByteArray word(length, 'a');
+    for (char &c : word)
+        c = static_cast<char>((random.bounded(4) == 0 ? 'A' : 'a') + random.bounded(26));
+    return word;
+}
+
+void fillHeaders(TForm1 &w)
+{
+    QRandomGenerator random(99u);
+    for (int r = 0; r < w.mailModel->count(); ++r) {
+        QByteArray subject = randomWord(random, 6) + ' ' + randomWord(random, 10) + ' ' + randomWord(random, 8);
+        if (random.bounded(3) == 0)
+            subject.prepend("Re: ");
+        w.mailModel->setRowHeaders(r, subject, randomWord(random, 7) + "@" + randomWord(random, 6) + ".example",
+                                   randomWord(random, 5) + "@mail.example");
+    }
+}
+
+struct Window {
+    QTemporaryDir dir;
+    std::unique_ptr<TForm1> form;
+
+    Window() : form(std::make_unique<TForm1>())
+    {
+        form->AppDir = dir.path() + QLatin1Char('/');
+        form->show();
+        QCoreApplication::processEvents();
+    }
+};
+
+template <typename F>
+double timed(F &&action)
+{
+    QElapsedTimer timer;
+    timer.start();
+    action();
+    QCoreApplication::processEvents();  // the layout and repaint it caused
+    return timer.nsecsElapsed() / 1e9;
+}
+
+bool check(bool ok, const char *what)
+{
+    if (!ok)
+        std::fprintf(stderr, "CHECK FAILED: %s\n", what);
+    return ok;
+}
+
+struct Figures {
+    double add = 0;
+    double sort[6] = {};
+    double allOn = 0;
+    double allOff = 0;
+};
+
+Figures measure(int rows, int runs)
+{
+    Window window;
+    TForm1 &w = *window.form;
+    const QList<ListingEntry> listing = makeListing(rows);
+    Figures figures;
+
+    std::vector<double> add;
+    for (int run = 0; run < runs; ++run) {
+        w.mailModel->removeAllMailRows();
+        // A count left from before the listing, which the added rows must correct.
+        w.CheckedCount = 7;
+        w.EnableMessageControls(true);
+        add.push_back(timed([&] { w.mailModel->addListingRows(listing); }));
+        check(w.mailModel->count() == rows && w.CheckedCount == 0 && !w.btnHeader->isEnabled(), "add");
+    }
+    figures.add = median(add);
+
+    fillHeaders(w);
+    std::vector<std::vector<double>> sorts(6);
+    for (int run = 0; run < runs; ++run) {
+        // Each click is on a new column, so no sort starts from its own order.
+        for (int column = 1; column <= 5; ++column)
+            sorts[static_cast<size_t>(column)].push_back(timed([&] { w.mailInfoColumnClick(column); }));
+    }
+    for (int column = 1; column <= 5; ++column)
+        figures.sort[column] = median(sorts[static_cast<size_t>(column)]);
+    check(w.mailModel->count() == rows, "sort keeps rows");
+
+    std::vector<double> on;
+    std::vector<double> off;
+    for (int run = 0; run < runs; ++run) {
+        on.push_back(timed([&] { w.AllMail->setChecked(true); }));
+        check(w.CheckedCount == rows && w.btnHeader->isEnabled(), "All on");
+        off.push_back(timed([&] { w.AllMail->setChecked(false); }));
+        check(w.CheckedCount == 0 && !w.btnHeader->isEnabled(), "All off");
+    }
+    figures.allOn = median(on);
+    figures.allOff = median(off);
+    return figures;
+}
+
+// Prints "<rows only> <rows with headers>" in MB above the empty window.
+int memoryRun(int rows)
+{
+    Window window;
+    TForm1 &w = *window.form;
+    QList<ListingEntry> listing = makeListing(rows);
+    const qint64 empty = residentBytes();
+    w.mailModel->addListingRows(listing);
+    listing.clear();  // the rows share the listing's texts; let only the rows hold them
+    QCoreApplication::processEvents();
+    const qint64 withRows = residentBytes();
+    fillHeaders(w);
+    QCoreApplication::processEvents();
+    const qint64 withHeaders = residentBytes();
+    std::printf("%.1f %.1f\n", (withRows - empty) / 1048576.0, (withHeaders - empty) / 1048576.0);
+    return 0;
+}
+
+QString memoryFigure(const QString &program, int rows)
+{
+    QProcess child;
+    child.start(program, {QStringLiteral("--memory"), QString::number(rows)});
+    if (!child.waitForFinished(600000) || child.exitCode() != 0)
+        return QStringLiteral("n/a");
+    return QString::fromLatin1(child.readAllStandardOutput().trimmed()).replace(QLatin1Char(' '), QLatin1String(" / "));
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() == 3 && args[1] == QLatin1String("--memory"))
+        return memoryRun(args[2].toInt());
+
+    std::printf("Mailbox list, offscreen; seconds are medians, memory is MB above the empty window\n");
+    std::printf("(rows only / with Subject, From and To filled).\n\n");
+    std::printf("%9s %4s %8s %8s %8s %8s %8s %8s %8s %8s  %s\n", "rows", "runs", "add", "sort ID", "Subject",
+                "From", "To", "Bytes", "All on", "All off", "memory MB");
+    QList<int> counts{10000, 100000, 1000000};
+    if (args.size() > 1) {
+        counts.clear();
+        for (qsizetype i = 1; i < args.size(); ++i)
+            counts.append(args[i].toInt());
+    }
+    Figures at100k;
+    bool have100k = false;
+    for (int rows : counts) {
+        const int runs = rows >= 1000000 ? 3 : 5;
+        const Figures f = measure(rows, runs);
+        if (rows == 100000) {
+            at100k = f;
+            have100k = true;
+        }
+        const QString memory = memoryFigure(args[0], rows);
+        std::printf("%9d %4d %8.4f %8.4f %8.4f %8.4f %8.4f %8.4f %8.4f %8.4f  %s\n", rows, runs, f.add, f.sort[1],
+                    f.sort[2], f.sort[3], f.sort[4], f.sort[5], f.allOn, f.allOff, qPrintable(memory));
+        std::fflush(stdout);
+    }
+    if (!have100k)
+        return 0;
+    const double slowestSort = *std::max_element(at100k.sort + 1, at100k.sort + 6);
+    std::printf("\nTargets at 100,000 rows: add < 0.5 s: %s; every sort < 0.3 s: %s; All < 0.5 s: %s\n",
+                at100k.add < 0.5 ? "met" : "NOT met", slowestSort < 0.3 ? "met" : "NOT met",
+                std::max(at100k.allOn, at100k.allOff) < 0.5 ? "met" : "NOT met");
+    return 0;
+}

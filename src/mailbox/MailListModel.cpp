@@ -1,0 +1,313 @@
+#include "mailbox/MailListModel.h"
+
+#include "mailbox/MailRowOrder.h"
+
+#include <QStringDecoder>
+
+#include <algorithm>
+
+namespace {
+
+const char *const kCaptions[MailListModel::ColumnCount] = {"", "ID", "Subject", "From", "To", "Bytes"};
+
+// Server texts are bytes; show them as UTF-8 where they are valid UTF-8 and
+// byte for byte (Latin-1) otherwise, so nothing turns into replacement marks.
+QString displayText(const QByteArray &bytes)
+{
+    const bool ascii = std::all_of(bytes.cbegin(), bytes.cend(), [](char c) { return static_cast<uchar>(c) < 0x80; });
+    if (ascii)
+        return QString::fromLatin1(bytes);
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = utf8(bytes);
+    return utf8.hasError() ? QString::fromLatin1(bytes) : text;
+}
+
+}  // namespace
+
+MailListModel::MailListModel(QObject *parent)
+    : QAbstractTableModel(parent), columnImages{-1, 0, -1, -1, -1, -1}
+{
+}
+
+int MailListModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : count();
+}
+
+int MailListModel::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+QVariant MailListModel::data(const QModelIndex &index, int role) const
+{
+    if (!index.isValid() || index.row() >= count() || index.column() >= ColumnCount)
+        return {};
+    const MailRow &row = rows[static_cast<size_t>(index.row())];
+    const int column = index.column();
+    switch (role) {
+    case Qt::DisplayRole:
+        // Column 0 shows the row's caption, which is always empty.
+        return column == CheckColumn ? QVariant() : QVariant(displayText(row.texts[column - 1]));
+    case Qt::CheckStateRole:
+        return column == CheckColumn ? QVariant(row.checked ? Qt::Checked : Qt::Unchecked) : QVariant();
+    case Qt::TextAlignmentRole:
+        return int((column == BytesColumn ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter);
+    default:
+        return {};
+    }
+}
+
+bool MailListModel::setData(const QModelIndex &index, const QVariant &value, int role)
+{
+    if (!index.isValid() || index.row() >= count() || index.column() != CheckColumn || role != Qt::CheckStateRole)
+        return false;
+    setRowChecked(index.row(), value.value<Qt::CheckState>() == Qt::Checked);
+    return true;
+}
+
+Qt::ItemFlags MailListModel::flags(const QModelIndex &index) const
+{
+    if (!index.isValid())
+        return Qt::NoItemFlags;
+    Qt::ItemFlags result = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
+    if (index.column() == CheckColumn)
+        result |= Qt::ItemIsUserCheckable;
+    return result;
+}
+
+QVariant MailListModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || section < 0 || section >= ColumnCount)
+        return {};
+    switch (role) {
+    case Qt::DisplayRole:
+        return QString::fromLatin1(kCaptions[section]);
+    case Qt::DecorationRole: {
+        const int image = columnImages.value(section, -1);
+        if (image >= 0 && image < images.size())
+            return images.at(image);
+        return {};
+    }
+    case Qt::TextAlignmentRole:
+        return int((section == BytesColumn ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter);
+    default:
+        return {};
+    }
+}
+
+void MailListModel::setHeaderImages(const QList<QIcon> &list)
+{
+    images = list;
+    emit headerDataChanged(Qt::Horizontal, 0, ColumnCount - 1);
+}
+
+int MailListModel::headerImage(int column) const
+{
+    return columnImages.value(column, -1);
+}
+
+void MailListModel::setHeaderImage(int column, int imageIndex)
+{
+    if (column < 0 || column >= ColumnCount || columnImages[column] == imageIndex)
+        return;
+    columnImages[column] = imageIndex;
+    emit headerDataChanged(Qt::Horizontal, column, column);
+}
+
+void MailListModel::setChangeHandler(std::function<void()> handler)
+{
+    changeHandler = std::move(handler);
+}
+
+QByteArray MailListModel::subItem(int row, int subItem) const
+{
+    if (row < 0 || row >= count() || subItem < 0 || subItem >= MailRow::SubItemCount)
+        return {};
+    return rows[static_cast<size_t>(row)].texts[static_cast<size_t>(subItem)];
+}
+
+bool MailListModel::isChecked(int row) const
+{
+    return row >= 0 && row < count() && rows[static_cast<size_t>(row)].checked;
+}
+
+int MailListModel::firstCheckedRow() const
+{
+    if (checkedRows <= 0)
+        return -1;
+    for (int r = std::max(firstCheckedHint, 0); r < count(); ++r) {
+        if (rows[static_cast<size_t>(r)].checked) {
+            firstCheckedHint = r;
+            return r;
+        }
+    }
+    firstCheckedHint = count();
+    return -1;
+}
+
+int MailListModel::findRow(QByteArrayView text, int subItem) const
+{
+    if (subItem < 0 || subItem >= MailRow::SubItemCount)
+        return -1;
+    for (int r = 0; r < count(); ++r) {
+        if (rows[static_cast<size_t>(r)].texts[static_cast<size_t>(subItem)] == text)
+            return r;
+    }
+    return -1;
+}
+
+void MailListModel::notifyChange()
+{
+    if (changeHandler)
+        changeHandler();
+}
+
+void MailListModel::markRow(int row, bool checked)
+{
+    rows[static_cast<size_t>(row)].checked = checked;
+    if (checked) {
+        ++checkedRows;
+        firstCheckedHint = std::min(firstCheckedHint, row);
+    } else {
+        --checkedRows;
+    }
+}
+
+void MailListModel::addListingRows(const QList<ListingEntry> &entries)
+{
+    if (entries.isEmpty())
+        return;
+    const int first = count();
+    // One insertion for the whole listing: the view lays out and paints once.
+    beginInsertRows(QModelIndex(), first, first + static_cast<int>(entries.size()) - 1);
+    rows.reserve(rows.size() + static_cast<size_t>(entries.size()));
+    for (const ListingEntry &entry : entries) {
+        MailRow row;
+        row.texts[MailRow::Id] = entry.number;
+        row.texts[MailRow::Bytes] = entry.size;
+        rows.push_back(std::move(row));
+    }
+    endInsertRows();
+    // Each added row is a change of its mark.
+    for (qsizetype i = 0; i < entries.size(); ++i)
+        notifyChange();
+}
+
+void MailListModel::setRowHeaders(int row, const QByteArray &subject, const QByteArray &from, const QByteArray &to)
+{
+    if (row < 0 || row >= count())
+        return;
+    MailRow &target = rows[static_cast<size_t>(row)];
+    if (target.texts[MailRow::Subject] == subject && target.texts[MailRow::From] == from
+        && target.texts[MailRow::To] == to)
+        return;
+    target.texts[MailRow::Subject] = subject;
+    target.texts[MailRow::From] = from;
+    target.texts[MailRow::To] = to;
+    emit dataChanged(index(row, SubjectColumn), index(row, ToColumn), {Qt::DisplayRole});
+    notifyChange();
+}
+
+void MailListModel::setRowChecked(int row, bool checked)
+{
+    if (row < 0 || row >= count() || rows[static_cast<size_t>(row)].checked == checked)
+        return;
+    markRow(row, checked);
+    const QModelIndex cell = index(row, CheckColumn);
+    emit dataChanged(cell, cell, {Qt::CheckStateRole});
+    notifyChange();
+}
+
+void MailListModel::setRowsChecked(const QList<int> &rowList, bool checked)
+{
+    int low = -1;
+    int high = -1;
+    for (int row : rowList) {
+        // The change handler may change other marks; look at each row afresh.
+        if (row < 0 || row >= count() || rows[static_cast<size_t>(row)].checked == checked)
+            continue;
+        markRow(row, checked);
+        low = low < 0 ? row : std::min(low, row);
+        high = std::max(high, row);
+        notifyChange();
+    }
+    // One repaint for the whole run instead of one per row.
+    high = std::min(high, count() - 1);
+    if (low >= 0 && low <= high)
+        emit dataChanged(index(low, CheckColumn), index(high, CheckColumn), {Qt::CheckStateRole});
+}
+
+void MailListModel::setAllChecked(bool checked)
+{
+    int low = -1;
+    int high = -1;
+    for (int row = 0; row < count(); ++row) {
+        if (rows[static_cast<size_t>(row)].checked == checked)
+            continue;
+        markRow(row, checked);
+        if (low < 0)
+            low = row;
+        high = row;
+        notifyChange();
+    }
+    high = std::min(high, count() - 1);
+    if (low >= 0 && low <= high)
+        emit dataChanged(index(low, CheckColumn), index(high, CheckColumn), {Qt::CheckStateRole});
+}
+
+bool MailListModel::removeMailRow(int row)
+{
+    if (row < 0 || row >= count())
+        return false;
+    restructuring = true;
+    beginRemoveRows(QModelIndex(), row, row);
+    const bool wasChecked = rows[static_cast<size_t>(row)].checked;
+    if (wasChecked)
+        --checkedRows;
+    rows.erase(rows.begin() + row);
+    if (row < firstCheckedHint)
+        --firstCheckedHint;
+    endRemoveRows();
+    restructuring = false;
+    return wasChecked;
+}
+
+void MailListModel::removeAllMailRows()
+{
+    restructuring = true;
+    beginResetModel();
+    std::vector<MailRow>().swap(rows);  // give the memory of a large listing back
+    checkedRows = 0;
+    firstCheckedHint = 0;
+    endResetModel();
+    restructuring = false;
+}
+
+void MailListModel::sortRows(int column, bool ascending)
+{
+    if (column < IdColumn || column > BytesColumn)
+        return;
+    restructuring = true;
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    const std::vector<int> order = MailRowOrder::sortedOrder(rows, column, ascending);
+    std::vector<MailRow> sorted;
+    sorted.reserve(rows.size());
+    std::vector<int> newRowOf(rows.size());
+    for (size_t i = 0; i < order.size(); ++i) {
+        sorted.push_back(std::move(rows[static_cast<size_t>(order[i])]));
+        newRowOf[static_cast<size_t>(order[i])] = static_cast<int>(i);
+    }
+    rows.swap(sorted);
+    firstCheckedHint = 0;
+
+    // Selection, current row and any other kept index follow their rows.
+    const QModelIndexList before = persistentIndexList();
+    QModelIndexList after;
+    after.reserve(before.size());
+    for (const QModelIndex &old : before)
+        after.append(index(newRowOf[static_cast<size_t>(old.row())], old.column()));
+    changePersistentIndexList(before, after);
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+    restructuring = false;
+}

@@ -1,0 +1,92 @@
+#pragma once
+
+#include "mailbox/MailRow.h"
+#include "session/Pop3Parsing.h"
+
+#include <QAbstractTableModel>
+#include <QByteArrayView>
+#include <QIcon>
+#include <QList>
+
+#include <functional>
+#include <vector>
+
+// The rows of the mailbox list: one message each, with a check mark and the
+// five texts ID, Subject, From, To, Bytes. Column 0 holds only the check box;
+// column k shows sub-item k - 1.
+//
+// The window learns of every row change through the change handler, which
+// runs synchronously after each change of a row's mark or texts and once per
+// added row, before the operation goes on to the next row. Removing rows and
+// sorting run no handler. The number of checked rows is kept as marks change,
+// so reading it costs nothing however long the list is.
+class MailListModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    static constexpr int ColumnCount = 6;
+    enum Column { CheckColumn = 0, IdColumn, SubjectColumn, FromColumn, ToColumn, BytesColumn };
+
+    explicit MailListModel(QObject *parent = nullptr);
+
+    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex &parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex &index, int role) const override;
+    bool setData(const QModelIndex &index, const QVariant &value, int role) override;
+    Qt::ItemFlags flags(const QModelIndex &index) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+    // The sort-indicator images the headers can show (index into this list).
+    void setHeaderImages(const QList<QIcon> &images);
+    int headerImage(int column) const;
+    void setHeaderImage(int column, int imageIndex);
+
+    void setChangeHandler(std::function<void()> handler);
+
+    // --- reading rows ---
+    int count() const { return static_cast<int>(rows.size()); }
+    // Sub-item 0 to 4 of a row; empty for a row or sub-item that does not exist.
+    QByteArray subItem(int row, int subItem) const;
+    bool isChecked(int row) const;
+    const MailRow &mailRow(int row) const { return rows.at(static_cast<size_t>(row)); }
+    int checkedCount() const { return checkedRows; }
+    // The first checked row in list order, or -1.
+    int firstCheckedRow() const;
+    // The first row whose sub-item equals the text byte for byte, or -1.
+    int findRow(QByteArrayView text, int subItem) const;
+
+    // --- changing rows ---
+    // Appends one unchecked row per entry (ID and Bytes from the listing,
+    // the header texts empty), in the listing's order.
+    void addListingRows(const QList<ListingEntry> &entries);
+    // Writes Subject, From and To of a row.
+    void setRowHeaders(int row, const QByteArray &subject, const QByteArray &from, const QByteArray &to);
+    void setRowChecked(int row, bool checked);
+    // Sets the marks of the given rows, in the given order.
+    void setRowsChecked(const QList<int> &rowList, bool checked);
+    void setAllChecked(bool checked);
+    // Removes one row; returns whether it was checked. Runs no change handler.
+    bool removeMailRow(int row);
+    void removeAllMailRows();
+    // Sorts all rows by a column (1 to 5); rows that compare equal keep
+    // their order, and the selection follows its rows.
+    void sortRows(int column, bool ascending);
+
+    // True while rows are being removed or reordered: selection changes
+    // reported then are not changes of a row.
+    bool isRestructuring() const { return restructuring; }
+
+private:
+    void markRow(int row, bool checked);
+    void notifyChange();
+
+    std::vector<MailRow> rows;
+    int checkedRows = 0;
+    // No row before this index is checked: the next checked row is found
+    // without scanning the rows a batch has already worked through.
+    mutable int firstCheckedHint = 0;
+    bool restructuring = false;
+    std::function<void()> changeHandler;
+
+    QList<QIcon> images;
+    QList<int> columnImages;
+};
