@@ -1,5 +1,6 @@
 #include "app/TForm1.h"
 
+#include "app/AppFailure.h"
 #include "app/PasswordStyle.h"
 #include "app/StatusTextBar.h"
 #include "app/TarnbeckApplication.h"
@@ -165,11 +166,17 @@ void TForm1::FormCreate()
 
 void TForm1::FormShow()
 {
-    // Settings are loaded here once the settings layer is wired in.
+    LoadSettings();
 }
 
 void TForm1::FormDestroy()
 {
+    try {
+        SaveSettings();
+    } catch (const AppFailure &failure) {
+        // The program goes on closing; the user learns what was not saved.
+        TarnbeckApplication::showError(failure.text());
+    }
     MessageLines.clear();
     ReplyLines.clear();
 }

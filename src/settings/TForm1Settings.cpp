@@ -1,0 +1,88 @@
+// Loading and saving the main window's settings file.
+
+#include "app/AppFailure.h"
+#include "app/TForm1.h"
+#include "settings/PasswordScrambler.h"
+#include "settings/ProfileFile.h"
+#include "session/WireText.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QLineEdit>
+
+namespace {
+
+const QByteArray kWindows = QByteArrayLiteral("Windows");
+const QByteArray kDefault = QByteArrayLiteral("Default");
+const QByteArray kServers = QByteArrayLiteral("Servers");
+
+QByteArray bytes(const QString &text)
+{
+    return encodeWireText(text);
+}
+
+}  // namespace
+
+const QStringList &TForm1::BuiltInServers()
+{
+    static const QStringList servers{
+        QStringLiteral("pop.gmail.com"),
+        QStringLiteral("outlook.office365.com"),
+        QStringLiteral("pop.mail.yahoo.com"),
+        QStringLiteral("pop.gmx.com"),
+    };
+    return servers;
+}
+
+QString TForm1::SettingsPath() const
+{
+    return AppDir + QStringLiteral("Tarnbeck.ini");
+}
+
+void TForm1::LoadSettings()
+{
+    const ProfileFile ini(SettingsPath());
+
+    // Stored sizes are the window's outer size, frame included.
+    const QSize frame = frameGeometry().size() - size();
+    const bool maximize = ini.readBool(kWindows, "Maximize", false);
+    if (!maximize)
+        CenterOnScreen();
+    const int height = ini.readInteger(kWindows, "Height", minimumHeight() + frame.height());
+    resize(width(), std::max(minimumHeight(), height - frame.height()));
+    const int width = ini.readInteger(kWindows, "Width", minimumWidth() + frame.width());
+    resize(std::max(minimumWidth(), width - frame.width()), this->height());
+    if (maximize)
+        setWindowState(windowState() | Qt::WindowMaximized);
+
+    txtServer->clear();
+    for (const QByteArray &name : ini.keyNames(kServers))
+        txtServer->addItem(decodeWireText(name));
+    if (txtServer->count() == 0)
+        txtServer->addItems(BuiltInServers());
+
+    txtUID->setText(decodeWireText(ini.readString(kDefault, "UserID", QByteArray())));
+    const QByteArray stored = ini.readString(kDefault, "Password", QByteArray());
+    txtPWD->setText(decodeWireText(UnscramblePassword(stored, UserKey(bytes(txtUID->text())))));
+    txtServer->setEditText(decodeWireText(ini.readString(kDefault, "Server", QByteArray())));
+    txtPort->setText(decodeWireText(ini.readString(kDefault, "Port", QByteArrayLiteral("110"))));
+}
+
+void TForm1::SaveSettings()
+{
+    ProfileFile ini(SettingsPath());
+    const bool maximized = isMaximized();
+    ini.writeBool(kWindows, "Maximize", maximized);
+    ini.writeInteger(kWindows, "Height", frameGeometry().height());
+    ini.writeInteger(kWindows, "Width", frameGeometry().width());
+    ini.writeString(kDefault, "UserID", bytes(txtUID->text()));
+    ini.writeString(kDefault, "Password", ScramblePassword(bytes(txtPWD->text()), UserKey(bytes(txtUID->text()))));
+    ini.writeString(kDefault, "Server", bytes(txtServer->currentText()));
+    ini.writeString(kDefault, "Port", bytes(txtPort->text()));
+    // A name that cannot be a key (an "=" in it, a line break) is not stored;
+    // it could never be read back as the same server.
+    for (int i = 0; i < txtServer->count(); ++i)
+        ini.writeString(kServers, bytes(txtServer->itemText(i)), QByteArrayLiteral("110"));
+    if (!ini.save())
+        throw AppFailure(QStringLiteral("Unable to write to %1").arg(QDir::toNativeSeparators(SettingsPath())));
+}

@@ -1,0 +1,245 @@
+#include "viewer/TForm2.h"
+
+#include "app/AppFailure.h"
+#include "app/TarnbeckApplication.h"
+#include "platform/Desktop.h"
+#include "session/WireText.h"
+
+#include <QAction>
+#include <QDir>
+#include <QFile>
+#include <QFrame>
+#include <QHash>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QStringDecoder>
+#include <QTextDocument>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace {
+
+// The design's "MS Sans Serif" 8 pt is not on every desktop; these are the
+// closest sans-serif faces, first found wins.
+QFont viewerFont()
+{
+    QFont font;
+    font.setFamilies({QStringLiteral("Liberation Sans"), QStringLiteral("Arial"), QStringLiteral("Helvetica"),
+                      QStringLiteral("DejaVu Sans")});
+    font.setPointSize(8);
+    return font;
+}
+
+bool isUtf8(const QByteArray &bytes)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    // decode() is lazy: only the conversion to QString runs the decoder.
+    const QString text = utf8.decode(bytes);
+    return !utf8.hasError();
+}
+
+// A label keeps its right edge, next to its field; if the face in use is
+// wider than the design's, the label grows to the left instead of clipping.
+QRect labelRect(const QLabel *label, const QRect &design)
+{
+    const int needed = label->fontMetrics().horizontalAdvance(label->text());
+    if (needed <= design.width())
+        return design;
+    return QRect(design.right() + 1 - needed, design.top(), needed, design.height());
+}
+
+}  // namespace
+
+TForm2::TForm2(QWidget *owner) : QDialog(owner)
+{
+    setObjectName(QStringLiteral("Form2"));
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint
+                   | Qt::WindowCloseButtonHint);
+    setWindowTitle(QString());
+    setFont(viewerFont());
+
+    MainMenu1 = new QMenuBar(this);
+    MainMenu1->setObjectName(QStringLiteral("MainMenu1"));
+    Option1 = MainMenu1->addMenu(QStringLiteral("&Option"));
+    Option1->setObjectName(QStringLiteral("Option1"));
+    Save1 = Option1->addAction(QStringLiteral("&Save As ..."));
+    Save1->setObjectName(QStringLiteral("Save1"));
+    Close1 = Option1->addAction(QStringLiteral("&Close"));
+    Close1->setObjectName(QStringLiteral("Close1"));
+
+    // A failed save is shown right here, as the application's error display
+    // would, rather than unwinding through the menu's own code.
+    connect(Save1, &QAction::triggered, this, [this]() {
+        try {
+            Save1Click(Save1);
+        } catch (const AppFailure &failure) {
+            TarnbeckApplication::showError(failure.text());
+        }
+    });
+    connect(Close1, &QAction::triggered, this, &QWidget::close);
+
+    Panel1 = new QFrame(this);
+    Panel1->setObjectName(QStringLiteral("Panel1"));
+    // Raised outer and lowered inner bevel, one pixel each.
+    Panel1->setFrameStyle(QFrame::Box | QFrame::Raised);
+    Panel1->setLineWidth(1);
+    Panel1->setMidLineWidth(0);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->setMenuBar(MainMenu1);
+    layout->addWidget(Panel1);
+
+    const auto makeLabel = [this](const char *name, const QString &text, const QRect &design) {
+        auto *label = new QLabel(text, Panel1);
+        label->setObjectName(QLatin1String(name));
+        anchors.add(label, labelRect(label, design), AnchorLayout::TopLeft);
+        return label;
+    };
+    Label1 = makeLabel("Label1", QStringLiteral("TO"), QRect(40, 10, 15, 13));
+    Label2 = makeLabel("Label2", QStringLiteral("FROM"), QRect(24, 34, 31, 13));
+    Label3 = makeLabel("Label3", QStringLiteral("SUBJECT"), QRect(8, 58, 48, 13));
+
+    const auto makeField = [this](const char *name, int top) {
+        auto *field = new QLineEdit(Panel1);
+        field->setObjectName(QLatin1String(name));
+        anchors.add(field, QRect(62, top, 417, 19), AnchorLayout::Left | AnchorLayout::Top | AnchorLayout::Right);
+        return field;
+    };
+    toSTR = makeField("toSTR", 8);
+    fromSTR = makeField("fromSTR", 32);
+    subSTR = makeField("subSTR", 56);
+
+    bodySTR = new QPlainTextEdit(Panel1);
+    bodySTR->setObjectName(QStringLiteral("bodySTR"));
+    bodySTR->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    bodySTR->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    bodySTR->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    bodySTR->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    bodySTR->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    // Docked to the panel's lower edge: full inner width, fixed height.
+    anchors.add(bodySTR, QRect(2, 80, 484, 293), AnchorLayout::Left | AnchorLayout::Right | AnchorLayout::Bottom);
+
+    setTabOrder(bodySTR, toSTR);
+    setTabOrder(toSTR, fromSTR);
+    setTabOrder(fromSTR, subSTR);
+    bodySTR->setFocus();
+
+    Panel1->installEventFilter(this);
+    resize(DesignWidth, MainMenu1->sizeHint().height() + DesignHeight);
+}
+
+void TForm2::ShowMessage(QWidget *owner, const QByteArray &to, const QByteArray &from, const QByteArray &subject,
+                         const QList<QByteArray> &lines)
+{
+    // The owner may go while the modal loop runs; it then takes the viewer along.
+    QPointer<TForm2> viewer = new TForm2(owner);
+    viewer->Fill(to, from, subject, lines);
+    viewer->exec();
+    delete viewer.data();
+}
+
+void TForm2::Fill(const QByteArray &to, const QByteArray &from, const QByteArray &subject,
+                  const QList<QByteArray> &lines)
+{
+    const auto setField = [](QLineEdit *field, const QByteArray &bytes) {
+        field->setText(decodeWireText(bytes));
+        field->setCursorPosition(0);
+    };
+    setField(toSTR, to);
+    setField(fromSTR, from);
+    setField(subSTR, subject);
+
+    lineBytes = lines;
+    shownLines.clear();
+    shownLines.reserve(lines.size());
+    hasLatin1Lines = false;
+    for (const QByteArray &line : lines) {
+        shownLines.append(decodeWireText(line));
+        hasLatin1Lines = hasLatin1Lines || !isUtf8(line);
+    }
+    // Every line followed by a line break, the last one too.
+    bodySTR->setPlainText(lines.isEmpty() ? QString() : shownLines.join(QLatin1Char('\n')) + QLatin1Char('\n'));
+    bodySTR->document()->setModified(false);
+    bodySTR->moveCursor(QTextCursor::Start);
+}
+
+QByteArray TForm2::encodeEditedLine(const QString &line, qsizetype index) const
+{
+    // A line the user left alone keeps its bytes, even when its place moved.
+    if (index < shownLines.size() && shownLines.at(index) == line)
+        return lineBytes.at(index);
+    const qsizetype at = shownLines.indexOf(line);
+    if (at >= 0)
+        return lineBytes.at(at);
+    // Typed text: in an 8-bit message as 8-bit where it fits, else UTF-8.
+    if (hasLatin1Lines && std::all_of(line.cbegin(), line.cend(), [](QChar c) { return c.unicode() <= 0xFF; }))
+        return line.toLatin1();
+    return line.toUtf8();
+}
+
+QByteArray TForm2::SavedText() const
+{
+    QByteArray text;
+    if (!bodySTR->document()->isModified()) {
+        for (const QByteArray &line : lineBytes)
+            text += line + "\r\n";
+        return text;
+    }
+    // The raw text keeps what toPlainText() would change (no-break spaces);
+    // its blocks are the memo's lines.
+    const QStringList lines = bodySTR->document()->toRawText().split(QChar::ParagraphSeparator);
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        text += encodeEditedLine(lines.at(i), i);
+        if (i + 1 < lines.size())
+            text += "\r\n";
+    }
+    return text;
+}
+
+void TForm2::Save1Click(QObject *Sender)
+{
+    Q_UNUSED(Sender);
+    platform::SaveFileRequest request;
+    request.parent = this;
+    request.defaultSuffix = QStringLiteral("txt");
+    request.filter = QStringLiteral("Text File (*.txt)");
+    request.confirmOverwrite = false;
+    const QString name = platform::desktop().saveFileName(request);
+    if (name.isEmpty())
+        return;
+
+    const QByteArray text = SavedText();
+    QFile file(name);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
+        throw AppFailure(QStringLiteral("Cannot create file %1").arg(QDir::toNativeSeparators(name)));
+    const qint64 written = file.write(text);
+    file.close();
+    if (written != text.size() || file.error() != QFileDevice::NoError)
+        throw AppFailure(QStringLiteral("Stream write error"));
+}
+
+bool TForm2::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == Panel1 && event->type() == QEvent::Resize)
+        anchors.apply(Panel1->size() - QSize(DesignWidth, DesignHeight));
+    return QDialog::eventFilter(watched, event);
+}
+
+void TForm2::keyPressEvent(QKeyEvent *event)
+{
+    // Escape does not close the viewer; its close box, system menu and the
+    // window-closing key combination do.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
