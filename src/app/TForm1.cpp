@@ -468,4 +468,6 @@ void TForm1::bindEvents()
     cSock->OnDisconnect = [this](QObject *s, TClientWinSocket *w) { cSockDisconnect(s, w); };
     cSock->OnRead = [this](QObject *s, TClientWinSocket *w) { cSockRead(s, w); };
     cSock->OnError = [this](QObject *s, TClientWinSocket *w, TErrorEvent e, int &code) { cSockError(s, w, e, code); };
+    // The command buttons, the console prompt and page (session/).
+    bindSessionEvents();
 }

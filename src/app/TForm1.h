@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/AnchorLayout.h"
+#include "session/LineAssembler.h"
 
 #include <QByteArray>
 #include <QIcon>
@@ -9,6 +10,8 @@
 #include <QWidget>
 
 #include <cstdint>
+#include <deque>
+#include <functional>
 
 class QCheckBox;
 class QComboBox;
@@ -78,6 +81,35 @@ public:
     void AppendStatusText(const QString &text);
     // Appends one entry to the console log (line breaks inside start new lines).
     void AppendConsole(const QString &entry);
+
+    // --- POP3 commands, replies and console (session/) ---
+    // The dispatcher: one received line (without its break), its first byte
+    // and the state it is judged in.
+    void HandleReplyLine(char FirstChar, std::uint8_t State, const QByteArray &Line);
+    void btnLoginClick(QObject *Sender = nullptr);
+    void btnListClick(QObject *Sender = nullptr);
+    void btnHeaderClick(QObject *Sender = nullptr);
+    void btnReadClick(QObject *Sender = nullptr);
+    void btnDeleteClick(QObject *Sender = nullptr);
+    void btnQuitClick(QObject *Sender = nullptr);
+    void txtCmdPromptKeyPress(QObject *Sender, QChar &Key);
+    void btnClearClick(QObject *Sender = nullptr);
+    void pageCMDEnter(QObject *Sender = nullptr);
+    // Connects the command buttons, the prompt's keys and the console page;
+    // called once by bindEvents.
+    void bindSessionEvents();
+    // Shows a message read (modal); TForm2::ShowMessage unless a test replaces it.
+    using ViewerFunction = std::function<void(QWidget *owner, const QByteArray &to, const QByteArray &from,
+                                              const QByteArray &subject, const QList<QByteArray> &lines)>;
+    ViewerFunction showViewer = defaultViewer();
+    static ViewerFunction defaultViewer();
+    // The message number of the TOP or DELE whose reply is awaited (empty
+    // when none is): the reply acts on that message's row, whatever the marks
+    // say by the time it comes.
+    QByteArray PendingMailId;
+    // The last DELE went out for a selected row with no row checked: the
+    // batch then goes on through the selected rows.
+    bool DeleteBySelection = false;
 
     // --- mailbox list (mailbox/) ---
     int FindMailRow(const QByteArray &text, int subItem) const;
@@ -178,6 +210,20 @@ private:
     void buildFooter();
     void bindEvents();
 
+    void dispatchReplyLines();
+    void resetReplyAssembly();
+    void handleEndMarker();
+    void handleStatusLine(char FirstChar, std::uint8_t State, const QByteArray &Line);
+    void filterReadLine(const QByteArray &Line);
+    void deleteStep();
+    void endDeleteBatch();
+    void sendCommand(const QByteArray &text);
+
     AnchorLayout anchors;
     bool shown = false;
+    // Lines received and not yet dispatched, in order; a read handled inside
+    // a nested event loop only queues its lines behind them.
+    LineAssembler replyAssembler;
+    std::deque<QByteArray> pendingReplyLines;
+    bool dispatchingReplies = false;
 };

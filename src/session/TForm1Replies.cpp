@@ -1,34 +1,297 @@
-// What arrives on the connection: the read handler and the status text.
+// What arrives on the connection: the read handler, the reply dispatcher and
+// the status text.
 
 #include "app/StatusTextBar.h"
 #include "app/TForm1.h"
+#include "mailbox/MailListModel.h"
+#include "mailbox/MailListView.h"
 #include "platform/Desktop.h"
+#include "session/Pop3Parsing.h"
+#include "session/TClientSocket.h"
 #include "session/TClientWinSocket.h"
 #include "session/WireText.h"
+#include "viewer/TForm2.h"
 
+#include <QCoreApplication>
 #include <QPlainTextEdit>
+#include <QPushButton>
+
+#include <utility>
 
 namespace {
 
+bool isControl(char c)
+{
+    return static_cast<unsigned char>(c) <= 32;
+}
+
 // Removes every leading and trailing byte with a code of 32 or lower.
-QByteArray trimControls(const QByteArray &chunk)
+QByteArray trimControls(const QByteArray &text)
 {
     qsizetype begin = 0;
-    qsizetype end = chunk.size();
-    while (begin < end && static_cast<unsigned char>(chunk[begin]) <= 32)
+    qsizetype end = text.size();
+    while (begin < end && isControl(text[begin]))
         ++begin;
-    while (end > begin && static_cast<unsigned char>(chunk[end - 1]) <= 32)
+    while (end > begin && isControl(text[end - 1]))
         --end;
-    return chunk.mid(begin, end - begin);
+    return text.mid(begin, end - begin);
 }
+
+bool isCollecting(std::uint8_t state)
+{
+    return state >= ssReadBody && state <= ssHeaderBody;
+}
+
+// Clears a flag when the scope ends, however it ends.
+class FlagScope {
+public:
+    explicit FlagScope(bool &flag) : flag(flag) { flag = true; }
+    ~FlagScope() { flag = false; }
+    FlagScope(const FlagScope &) = delete;
+    FlagScope &operator=(const FlagScope &) = delete;
+
+private:
+    bool &flag;
+};
 
 }  // namespace
 
+TForm1::ViewerFunction TForm1::defaultViewer()
+{
+    return [](QWidget *owner, const QByteArray &to, const QByteArray &from, const QByteArray &subject,
+              const QList<QByteArray> &lines) { TForm2::ShowMessage(owner, to, from, subject, lines); };
+}
+
 void TForm1::cSockRead(QObject *, TClientWinSocket *Socket)
 {
-    const QByteArray chunk = trimControls(Socket->ReceivePending());
-    if (SessionState < ssReadBody || SessionState > ssHeaderBody)
-        AppendConsole(decodeWireText(chunk));
+    // Everything that has arrived is taken before returning: Qt does not
+    // announce again bytes that came in while a nested event loop ran here.
+    for (;;) {
+        QByteArray chunk = Socket->ReceivePending();
+        if (chunk.isEmpty())
+            break;
+        if (chunk.contains('\0'))
+            chunk.removeIf([](char c) { return c == '\0'; });
+        if (!isCollecting(SessionState))
+            AppendConsole(decodeWireText(trimControls(chunk)));
+
+        QList<QByteArray> lines;
+        replyAssembler.feed(chunk, lines);
+        ReplyLines = lines;
+        for (QByteArray &line : lines)
+            pendingReplyLines.push_back(std::move(line));
+        // A read inside a nested loop leaves its lines to the loop below it,
+        // so that lines are always handled in the order they came.
+        if (!dispatchingReplies)
+            dispatchReplyLines();
+    }
+}
+
+void TForm1::dispatchReplyLines()
+{
+    FlagScope dispatching(dispatchingReplies);
+    while (!pendingReplyLines.empty()) {
+        QByteArray line = std::move(pendingReplyLines.front());
+        pendingReplyLines.pop_front();
+        const std::uint8_t state = SessionState;
+        if (!isCollecting(state)) {
+            // A status line counts even with blanks around it.
+            line = trimControls(line);
+            if (line.isEmpty())
+                continue;
+        }
+        // Inside a reply body blank lines are part of the message.
+        const char first = line.isEmpty() ? '\0' : line.at(0);
+        HandleReplyLine(first, state, line);
+    }
+}
+
+void TForm1::resetReplyAssembly()
+{
+    replyAssembler.clear();
+}
+
+void TForm1::HandleReplyLine(char FirstChar, std::uint8_t State, const QByteArray &Line)
+{
+    // Only "." alone ends a reply; a body line that begins with a dot came
+    // with the dot doubled and is data.
+    if (Line == ".")
+        handleEndMarker();
+    else
+        handleStatusLine(FirstChar, State, Line);
+}
+
+void TForm1::handleEndMarker()
+{
+    bool finish = true;
+    if (SessionState == ssListBody) {
+        mailModel->addListingRows(ParseListing(MessageLines));
+        if (mailModel->count() == 0) {
+            cSock->setActive(false);
+            platform::MessageBoxRequest box;
+            box.parent = this;
+            box.title = QStringLiteral("Information");
+            box.text = QStringLiteral("Mailbox is empty !\rDisconnected from server.");
+            box.icon = platform::BoxIcon::Information;
+            box.buttons = {platform::BoxButton::Ok};
+            box.defaultButton = platform::BoxButton::Ok;
+            box.escapeButton = platform::BoxButton::Ok;
+            platform::desktop().messageBox(box);
+        }
+    } else if (SessionState == ssReadBody || SessionState == ssHeaderBody) {
+        const QByteArray id = std::exchange(PendingMailId, QByteArray());
+        if (MessageLines.isEmpty()) {
+            if (SessionState == ssReadBody) {
+                // No viewer will open to give the page back: give it back here.
+                pageGUI->setEnabled(true);
+                EnableMessageControls(CheckedCount > 0 || mailInfo->hasSelectedRow());
+            }
+        } else {
+            const HeaderFields headers = ScanHeaders(MessageLines);
+            const int row = id.isEmpty() ? -1 : FindMailRow(id, 0);
+            if (row >= 0) {
+                mailModel->setRowHeaders(row, headers.subject, headers.sender, headers.recipient);
+                mailModel->setRowChecked(row, false);
+            }
+            QCoreApplication::processEvents();
+            if (CheckedCount > 0 && SessionState == ssHeaderBody) {
+                finish = false;
+                btnHeaderClick(this);
+            }
+            if (SessionState == ssReadBody) {
+                pageGUI->setEnabled(true);
+                EnableMessageControls(true);
+                SkipRest = false;
+                finish = false;
+                // The viewer runs a modal loop: hand it its own copy.
+                const QList<QByteArray> lines = MessageLines;
+                showViewer(this, headers.recipient, headers.sender, headers.subject, lines);
+                // The message is over: what the server sends next (to
+                // commands typed in the console) is shown, not collected.
+                if (SessionState == ssReadBody)
+                    SessionState = ssIdle;
+            }
+        }
+    }
+    if (finish) {
+        AppendStatusText(QStringLiteral(" Done."));
+        DeleteConfirmed = false;
+        SessionState = ssIdle;
+    }
+}
+
+void TForm1::handleStatusLine(char FirstChar, std::uint8_t State, const QByteArray &Line)
+{
+    const bool ok = FirstChar == '+';
+    switch (State) {
+    case ssWaitUser:
+        if (ok)
+            SessionState = ssWaitPass;
+        btnLogin->setEnabled(true);
+        break;
+    case ssWaitPass:
+        if (ok) {
+            btnLogin->setEnabled(false);
+            if (!SkipRest) {
+                AppendStatusText(QStringLiteral(" Done."));
+                btnListClick(this);
+            }
+        } else if (FirstChar == '-') {
+            AppendStatusText(QStringLiteral(" Fail !"));
+        }
+        if (!SkipRest)
+            EnableMailboxControls(!btnLogin->isEnabled());
+        break;
+    case ssWaitHeader:
+    case ssWaitList:
+    case ssWaitRead:
+        if (!ok) {
+            // A refused TOP: no reply body will follow for that message.
+            if (State != ssWaitList)
+                PendingMailId.clear();
+            if (State == ssWaitRead) {
+                pageGUI->setEnabled(true);
+                EnableMessageControls(CheckedCount > 0 || mailInfo->hasSelectedRow());
+            }
+            break;
+        }
+        if (State == ssWaitHeader) {
+            SessionState = ssHeaderBody;
+        } else if (State == ssWaitList) {
+            SessionState = ssListBody;
+        } else {
+            SessionState = ssReadBody;
+            MimeBoundary.clear();
+            SkipRest = false;
+        }
+        MessageLines.clear();
+        break;
+    case ssWaitDelete:
+        if (ok)
+            deleteStep();
+        else
+            PendingMailId.clear();
+        break;
+    case ssReadBody:
+        filterReadLine(Line);
+        break;
+    case ssListBody:
+    case ssHeaderBody:
+        MessageLines.append(Line.startsWith("..") ? Line.mid(1) : Line);
+        break;
+    case ssWaitGreeting:
+        if (ok) {
+            SessionState = ssWaitUser;
+            // A new session: nothing of a read cut off by a lost connection
+            // may hold back the login, and the list page is usable again.
+            SkipRest = false;
+            pageGUI->setEnabled(true);
+            btnLoginClick(this);
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+void TForm1::filterReadLine(const QByteArray &Line)
+{
+    const QByteArray line = Line.startsWith("..") ? Line.mid(1) : Line;
+    if (!SkipRest)
+        MessageLines.append(line);
+    if (MimeBoundary.isEmpty() && line.startsWith("--")) {
+        MimeBoundary = line;
+    } else if (!MimeBoundary.isEmpty() && line == MimeBoundary) {
+        SkipRest = true;
+        AppendStatusText(QStringLiteral(" Skipping attachment ..."));
+    }
+}
+
+void TForm1::deleteStep()
+{
+    // Only the reply to a DELE deletes: a "+" for anything else (a command
+    // typed in the console after the batch) touches no row.
+    const QByteArray id = std::exchange(PendingMailId, QByteArray());
+    if (id.isEmpty())
+        return;
+    const int row = FindMailRow(id, 0);
+    if (row >= 0)
+        removeDeletedMailRow(row);
+    AppendStatusText(QStringLiteral(" Done."));
+    QCoreApplication::processEvents();
+    const bool more = SessionState == ssWaitDelete && DeleteConfirmed &&
+                      (CheckedCount > 0 || (DeleteBySelection && mailInfo->hasSelectedRow()));
+    if (more)
+        btnDeleteClick(this);
+    else
+        endDeleteBatch();
+}
+
+void TForm1::endDeleteBatch()
+{
+    DeleteConfirmed = false;
+    DeleteBySelection = false;
+    EnableMessageControls(false);
 }
 
 void TForm1::AppendStatusText(const QString &text)

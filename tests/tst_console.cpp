@@ -1,0 +1,155 @@
+#include "app/TForm1.h"
+#include "session/TClientSocket.h"
+#include "support/FormFixture.h"
+#include "support/ScriptedPop3Server.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTabWidget>
+#include <QtTest>
+
+// The "TELNET" page: raw lines typed into the prompt, the log, Clear.
+class ConsoleTest : public QObject {
+    Q_OBJECT
+private slots:
+    void enterSendsLineAsTyped_data();
+    void enterSendsLineAsTyped();
+    void enterWhileDisconnectedDoesNothing();
+    void otherKeysReachTheField();
+    void replyFollowsEcho();
+    void clearEmptiesLog();
+    void pageGivesFocusToPrompt();
+};
+
+namespace {
+
+struct Connected {
+    FormFixture f;
+    TForm1 &w;
+    ScriptedPop3Server server;
+
+    Connected() : w(*f.form)
+    {
+        server.acceptClient();
+        w.txtServer->setEditText(QStringLiteral("127.0.0.1"));
+        w.txtPort->setText(QString::number(server.port()));
+        w.btnConnClick();
+    }
+    bool up()
+    {
+        return QTest::qWaitFor([&] { return w.cSock->Active() && server.isClientConnected(); }, 5000);
+    }
+    QStringList console() const { return w.Memo1->toPlainText().split(QLatin1Char('\n')); }
+};
+
+}  // namespace
+
+void ConsoleTest::enterSendsLineAsTyped_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QByteArray>("sent");
+    QTest::newRow("command") << QStringLiteral("STAT") << QByteArray("STAT\r\n");
+    QTest::newRow("empty line") << QString() << QByteArray("\r\n");
+    QTest::newRow("blanks kept") << QStringLiteral("  noop ") << QByteArray("  noop \r\n");
+    QTest::newRow("password in clear") << QStringLiteral("PASS s3cret") << QByteArray("PASS s3cret\r\n");
+    QTest::newRow("non-ASCII as UTF-8") << QStringLiteral("USER j\u00fcrgen") << QByteArray("USER j\xc3\xbcrgen\r\n");
+}
+
+void ConsoleTest::enterSendsLineAsTyped()
+{
+    QFETCH(QString, typed);
+    QFETCH(QByteArray, sent);
+    Connected c;
+    QVERIFY(c.up());
+    const std::uint8_t state = c.w.SessionState;
+    QSignalSpy returned(c.w.txtCmdPrompt, &QLineEdit::returnPressed);
+    c.w.txtCmdPrompt->setText(typed);
+    QTest::keyClick(c.w.txtCmdPrompt, Qt::Key_Return);
+    QTRY_COMPARE(c.server.received(), sent);
+    QCOMPARE(c.console().last(), QStringLiteral("? ") + typed);
+    QCOMPARE(c.w.txtCmdPrompt->text(), QString());
+    QCOMPARE(c.w.SessionState, state);
+    // Enter was taken by the handler and never reached the field.
+    QCOMPARE(returned.count(), 0);
+}
+
+void ConsoleTest::enterWhileDisconnectedDoesNothing()
+{
+    FormFixture f;
+    TForm1 &w = *f.form;
+    w.txtCmdPrompt->setEnabled(true);
+    w.txtCmdPrompt->setText(QStringLiteral("STAT"));
+    QChar key(13);
+    w.txtCmdPromptKeyPress(w.txtCmdPrompt, key);
+    QCOMPARE(key.unicode(), ushort(1));
+    QCOMPARE(w.txtCmdPrompt->text(), QStringLiteral("STAT"));
+    QCOMPARE(w.Memo1->toPlainText(), QString());
+}
+
+void ConsoleTest::otherKeysReachTheField()
+{
+    Connected c;
+    QVERIFY(c.up());
+    QTest::keyClicks(c.w.txtCmdPrompt, QStringLiteral("LIXT"));
+    QTest::keyClick(c.w.txtCmdPrompt, Qt::Key_Backspace);
+    QTest::keyClick(c.w.txtCmdPrompt, Qt::Key_Backspace);
+    QTest::keyClicks(c.w.txtCmdPrompt, QStringLiteral("ST"));
+    QCOMPARE(c.w.txtCmdPrompt->text(), QStringLiteral("LIST"));
+    QChar key('a');
+    c.w.txtCmdPromptKeyPress(c.w.txtCmdPrompt, key);
+    QCOMPARE(key, QChar('a'));
+    QCOMPARE(c.server.received(), QByteArray());
+}
+
+void ConsoleTest::replyFollowsEcho()
+{
+    Connected c;
+    c.server.expect("STAT").reply({"+OK 2 320"});
+    QVERIFY(c.up());
+    c.w.SessionState = ssIdle;
+    c.w.txtCmdPrompt->setText(QStringLiteral("STAT"));
+    QTest::keyClick(c.w.txtCmdPrompt, Qt::Key_Enter);
+    QTRY_COMPARE(c.console().last(), QStringLiteral("+OK 2 320"));
+    QCOMPARE(c.console().at(c.console().size() - 2), QStringLiteral("? STAT"));
+}
+
+void ConsoleTest::clearEmptiesLog()
+{
+    Connected c;
+    QVERIFY(c.up());
+    c.w.AppendConsole(QStringLiteral("one\r\ntwo"));
+    QCOMPARE(c.console(), (QStringList{"one", "two"}));
+    QVERIFY(c.w.btnClear->isEnabled());
+    QTest::mouseClick(c.w.btnClear, Qt::LeftButton);
+    QCOMPARE(c.w.Memo1->toPlainText(), QString());
+}
+
+void ConsoleTest::pageGivesFocusToPrompt()
+{
+    FormFixture f;
+    TForm1 &w = *f.form;
+    w.show();
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    // Disconnected: the prompt is disabled and the focus is not moved there.
+    w.pgControl->setCurrentWidget(w.pageCMD);
+    QVERIFY(!w.txtCmdPrompt->hasFocus());
+    w.pgControl->setCurrentWidget(w.pageGUI);
+    w.txtCmdPrompt->setEnabled(true);
+    w.txtUID->setFocus();
+    QTRY_VERIFY(w.txtUID->hasFocus());
+    w.pgControl->setCurrentWidget(w.pageCMD);
+    QTRY_VERIFY(w.txtCmdPrompt->hasFocus());
+    // Focus coming to another control of the page from outside it.
+    w.txtUID->setFocus();
+    QTRY_VERIFY(w.txtUID->hasFocus());
+    w.btnClear->setEnabled(true);
+    w.btnClear->setFocus();
+    QTRY_VERIFY(w.txtCmdPrompt->hasFocus());
+}
+
+QTEST_MAIN(ConsoleTest)
+#include "tst_console.moc"

@@ -1,0 +1,226 @@
+#include "app/StatusTextBar.h"
+#include "app/TForm1.h"
+#include "mailbox/MailListModel.h"
+#include "mailbox/MailListView.h"
+#include "session/Pop3Parsing.h"
+#include "session/TClientSocket.h"
+#include "support/DovecotServer.h"
+#include "support/FormFixture.h"
+#include "support/MailboxGenerator.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QItemSelectionModel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QtTest>
+
+using Kind = MailboxGenerator::Kind;
+
+// The main flows of the window against a real POP3 server: login, listing,
+// headers, reading, a delete batch, Save & Quit, and a second session that
+// shows exactly the marked messages gone.
+class DovecotIntegrationTest : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanMailbox();
+    void refusedPassword();
+
+private:
+    QString skipReason;
+};
+
+namespace {
+
+constexpr quint32 kSeed = 11;
+constexpr int kMessages = 40;
+
+struct Viewed {
+    QByteArray subject;
+    QList<QByteArray> lines;
+};
+
+// A window logged in to the server, with the viewer captured.
+struct Client {
+    FormFixture f;
+    TForm1 &w;
+    QList<Viewed> viewed;
+
+    Client(const DovecotServer &server, const QString &password) : w(*f.form)
+    {
+        w.txtServer->setEditText(QStringLiteral("127.0.0.1"));
+        w.txtPort->setText(QString::number(server.port()));
+        w.txtUID->setText(server.user());
+        w.txtPWD->setText(password);
+        w.showViewer = [this](QWidget *, const QByteArray &, const QByteArray &, const QByteArray &subject,
+                              const QList<QByteArray> &lines) { viewed.append({subject, lines}); };
+    }
+
+    bool listed(int rows)
+    {
+        return QTest::qWaitFor([&] { return w.SessionState == ssIdle && w.mailModel->count() == rows; }, 15000);
+    }
+
+    bool idle() { return QTest::qWaitFor([&] { return w.SessionState == ssIdle; }, 15000); }
+};
+
+// The message as stored, one entry per line (the maildir keeps LF ends).
+QList<QByteArray> storedLines(const QByteArray &raw)
+{
+    QList<QByteArray> lines = raw.split('\n');
+    if (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+    for (QByteArray &line : lines) {
+        if (line.endsWith('\r'))
+            line.chop(1);
+    }
+    return lines;
+}
+
+// What TOP n count gives: the header, the blank line, count body lines.
+QList<QByteArray> topLines(const QByteArray &raw, int count)
+{
+    const QList<QByteArray> lines = storedLines(raw);
+    const qsizetype blank = lines.indexOf(QByteArray());
+    if (blank < 0)
+        return lines;
+    return lines.mid(0, blank + 1 + count);
+}
+
+int firstOfKind(Kind kind, int from = 0)
+{
+    for (int i = from; i < kMessages; ++i) {
+        if (MailboxGenerator::kindOf(kSeed, i) == kind)
+            return i;
+    }
+    return -1;
+}
+
+}  // namespace
+
+void DovecotIntegrationTest::initTestCase()
+{
+    DovecotServer::isAvailable(&skipReason);
+}
+
+void DovecotIntegrationTest::cleanMailbox()
+{
+    if (!skipReason.isEmpty())
+        QSKIP(qPrintable(skipReason));
+    DovecotServer server;
+    server.addMessages(kMessages, kSeed);
+    QString why;
+    QVERIFY2(server.start(&why), qPrintable(why));
+
+    Client c(server, server.password());
+    c.w.btnConnClick();
+    QVERIFY2(c.listed(kMessages), qPrintable(c.w.Memo1->toPlainText().right(500)));
+    QCOMPARE(c.w.msgBar->text(), QStringLiteral(" Downloading Mail List ... Done."));
+    for (int i = 0; i < kMessages; ++i) {
+        QCOMPARE(c.w.mailModel->subItem(i, 0), QByteArray::number(i + 1));
+        QCOMPARE(c.w.mailModel->subItem(i, 4),
+                 QByteArray::number(MailboxGenerator::virtualSize(MailboxGenerator::message(kSeed, i))));
+    }
+
+    // Headers of the checked rows, one press.
+    const QList<int> headerRows{0, 1, 2, 5, 8, 13};
+    for (int row : headerRows)
+        c.w.mailModel->setRowChecked(row, true);
+    c.w.btnHeaderClick();
+    QVERIFY(c.idle());
+    QVERIFY(c.w.msgBar->text().endsWith(QStringLiteral(" Header ... Done.")));
+    QCOMPARE(c.w.CheckedCount, 0);
+    for (int row : headerRows) {
+        const HeaderFields expected = ScanHeaders(topLines(MailboxGenerator::message(kSeed, row), 0));
+        QCOMPARE(c.w.mailModel->subItem(row, 1), expected.subject);
+        QCOMPARE(c.w.mailModel->subItem(row, 2), expected.sender);
+        QCOMPARE(c.w.mailModel->subItem(row, 3), expected.recipient);
+    }
+
+    // Reading a message with dot lines: every line as stored, dots unstuffed.
+    const int dots = firstOfKind(Kind::DotLines);
+    QVERIFY(dots >= 0);
+    c.w.mailInfo->selectionModel()->select(c.w.mailModel->index(dots, 1),
+                                           QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    c.w.btnReadClick();
+    QTRY_COMPARE_WITH_TIMEOUT(c.viewed.size(), 1, 15000);
+    QCOMPARE(c.viewed.last().lines, topLines(MailboxGenerator::message(kSeed, dots), 100));
+    QVERIFY(c.w.pageGUI->isEnabled());
+
+    // Reading a message with an attachment: cut at the second delimiter.
+    const int attachment = firstOfKind(Kind::Attachment);
+    QVERIFY(attachment >= 0);
+    c.w.mailInfo->selectionModel()->select(c.w.mailModel->index(attachment, 1),
+                                           QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    c.w.btnReadClick();
+    QTRY_COMPARE_WITH_TIMEOUT(c.viewed.size(), 2, 15000);
+    const QList<QByteArray> full = topLines(MailboxGenerator::message(kSeed, attachment), 100);
+    const QList<QByteArray> shown = c.viewed.last().lines;
+    QVERIFY(shown.size() < full.size());
+    QCOMPARE(shown, full.mid(0, shown.size()));
+    QVERIFY(shown.last().startsWith("--"));
+    QCOMPARE(shown.count(shown.last()), 2);
+    QVERIFY(c.w.msgBar->text().contains(QStringLiteral(" Skipping attachment ...")));
+
+    // A delete batch over checked rows, one question.
+    c.w.mailInfo->selectionModel()->clearSelection();
+    const QList<int> doomed{1, 3, 6, 20, kMessages - 1};
+    for (int row : doomed)
+        c.w.mailModel->setRowChecked(row, true);
+    c.f.desktop.setNextAnswer(platform::BoxButton::Yes);
+    c.w.btnDeleteClick();
+    QTRY_VERIFY_WITH_TIMEOUT(!c.w.DeleteConfirmed, 15000);
+    QCOMPARE(c.f.desktop.boxes.size(), 1);
+    QCOMPARE(c.w.mailModel->count(), kMessages - int(doomed.size()));
+    for (int row : doomed)
+        QCOMPARE(c.w.FindMailRow(QByteArray::number(row + 1), 0), -1);
+
+    c.w.btnQuitClick();
+    QTRY_VERIFY_WITH_TIMEOUT(!c.w.cSock->Active(), 15000);
+    QVERIFY(c.w.Memo1->toPlainText().contains(QStringLiteral("+OK")));
+
+    // A second session: exactly the marked messages are gone.
+    QTRY_COMPARE_WITH_TIMEOUT(server.messageCount(), kMessages - int(doomed.size()), 15000);
+    Client again(server, server.password());
+    again.w.btnConnClick();
+    QVERIFY(again.listed(kMessages - int(doomed.size())));
+    int row = 0;
+    for (int i = 0; i < kMessages; ++i) {
+        if (doomed.contains(i))
+            continue;
+        QCOMPARE(again.w.mailModel->subItem(row, 4),
+                 QByteArray::number(MailboxGenerator::virtualSize(MailboxGenerator::message(kSeed, i))));
+        ++row;
+    }
+    // Headers confirm the survivors are the right messages, not only the right sizes.
+    again.w.mailModel->setRowChecked(1, true);
+    again.w.btnHeaderClick();
+    QVERIFY(again.idle());
+    QCOMPARE(again.w.mailModel->subItem(1, 1),
+             ScanHeaders(topLines(MailboxGenerator::message(kSeed, 2), 0)).subject);
+}
+
+void DovecotIntegrationTest::refusedPassword()
+{
+    if (!skipReason.isEmpty())
+        QSKIP(qPrintable(skipReason));
+    DovecotServer server;
+    server.addMessages(3, kSeed);
+    QString why;
+    QVERIFY2(server.start(&why), qPrintable(why));
+
+    Client c(server, QStringLiteral("wrong"));
+    c.w.btnConnClick();
+    QTRY_COMPARE_WITH_TIMEOUT(c.w.msgBar->text(), QStringLiteral(" Login to user account ... Fail !"), 15000);
+    QVERIFY(c.w.btnLogin->isEnabled());
+    QVERIFY(!c.w.btnList->isEnabled());
+    c.w.txtPWD->setText(server.password());
+    c.w.btnLoginClick();
+    QVERIFY(c.listed(3));
+    QVERIFY(!c.w.btnLogin->isEnabled());
+}
+
+QTEST_MAIN(DovecotIntegrationTest)
+#include "tst_integration_dovecot.moc"

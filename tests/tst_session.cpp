@@ -1,0 +1,693 @@
+#include "app/StatusTextBar.h"
+#include "app/TForm1.h"
+#include "mailbox/MailListModel.h"
+#include "mailbox/MailListView.h"
+#include "session/TClientSocket.h"
+#include "session/TClientWinSocket.h"
+#include "support/FormFixture.h"
+#include "support/ScriptedPop3Server.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QItemSelectionModel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QtTest>
+
+using platform::BoxButton;
+
+// The POP3 conversation driven through the main window against the scripted
+// server: login, listing, headers, reading, deleting, quitting.
+class SessionTest : public QObject {
+    Q_OBJECT
+private slots:
+    void loginAndListInOneChunk();
+    void listingInLaterChunkIsNotShown();
+    void refusedPasswordThenRetry();
+    void refusedUser();
+    void emptyMailbox();
+    void headerBatchOverTwoRows();
+    void headerOfSelectedRowOnly();
+    void readSkipsAttachment();
+    void readWithNothingBeforeEndMarker();
+    void readRefusedGivesPageBack();
+    void deleteBatchOverThreeRows();
+    void deleteAnsweredNoSendsNothing();
+    void refusedDeleteStopsBatch();
+    void saveAndQuit();
+
+    // Sound behaviour where the plain rules would lose or misplace mail.
+    void statusLineSplitByTransport();
+    void dotLinesInBodyAreData();
+    void blankLinesInMessageKept();
+    void nulByteDoesNotCutRead();
+    void nestedReadKeepsLineOrder();
+    void bytesArrivingDuringViewerAreHandled();
+    void headerReplyActsOnRequestedRow();
+    void deleteReplyActsOnRequestedRow();
+    void plusLineAfterDeleteBatchDeletesNothing();
+    void deleteBatchFromSelection();
+    void readWithCheckedRowsAndNoSelection();
+    void readWithAllCheckedAndNoSelection();
+    void cutOffReadDoesNotBlockNextLogin();
+    void consoleShownAfterViewerCloses();
+};
+
+namespace {
+
+struct Viewed {
+    QByteArray to, from, subject;
+    QList<QByteArray> lines;
+};
+
+// A main window wired to a scripted server, with the viewer captured.
+struct Session {
+    FormFixture f;
+    TForm1 &w;
+    ScriptedPop3Server server;
+    QList<Viewed> viewed;
+    std::function<void()> duringViewer;
+
+    Session() : w(*f.form)
+    {
+        w.txtServer->setEditText(QStringLiteral("127.0.0.1"));
+        w.txtPort->setText(QString::number(server.port()));
+        w.txtUID->setText(QStringLiteral("bob"));
+        w.txtPWD->setText(QStringLiteral("pw1"));
+        w.showViewer = [this](QWidget *, const QByteArray &to, const QByteArray &from, const QByteArray &subject,
+                              const QList<QByteArray> &lines) {
+            viewed.append({to, from, subject, lines});
+            if (duringViewer)
+                duringViewer();
+        };
+    }
+
+    // Greeting, USER and PASS answered in one chunk, LIST answered with rows.
+    ScriptedPop3Server &login(const QByteArrayList &listing)
+    {
+        server.greet("+OK ready").expect("user bob").expect("pass pw1").reply({"+OK", "+OK logged in"});
+        server.expect("LIST");
+        QByteArrayList reply{"+OK"};
+        reply += listing;
+        reply << ".";
+        return server.reply(reply);
+    }
+
+    bool loggedIn(int rows)
+    {
+        return QTest::qWaitFor([&] { return w.mailModel->count() == rows && w.SessionState == ssIdle; }, 5000);
+    }
+
+    QStringList console() const { return w.Memo1->toPlainText().split(QLatin1Char('\n')); }
+
+    void select(const QList<int> &rows)
+    {
+        w.mailInfo->selectionModel()->clearSelection();
+        for (int row : rows)
+            w.mailInfo->selectionModel()->select(w.mailModel->index(row, 1),
+                                                 QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    }
+
+    QByteArrayList ids() const
+    {
+        QByteArrayList result;
+        for (int row = 0; row < w.mailModel->count(); ++row)
+            result << w.mailModel->subItem(row, 0);
+        return result;
+    }
+
+    QString problems() const { return server.errors().join(QLatin1Char('\n')); }
+};
+
+const QByteArrayList kThreeRows{"1 120", "2 200", "3 300"};
+
+}  // namespace
+
+#define CHECK_SERVER(s) QVERIFY2((s).server.errors().isEmpty(), qPrintable((s).problems()))
+
+void SessionTest::loginAndListInOneChunk()
+{
+    Session s;
+    s.server.greet("  +OK ready  ").expect("user bob").expect("pass p\xc3\xa4w").reply({"+OK", "+OK"});
+    s.server.expect("LIST").reply({"+OK 3 messages", "1 120", "2 200", "3 300", "."});
+    s.w.txtPWD->setText(QStringLiteral("p\u00e4w"));
+    s.w.btnConnClick();
+    QTRY_COMPARE(s.w.mailModel->count(), 3);
+    QCOMPARE(s.server.receivedLines().value(0), QByteArray("user bob"));
+    QCOMPARE(s.server.receivedLines().value(1), QByteArray("pass p\xc3\xa4w"));
+    QCOMPARE(s.server.received(), QByteArray("user bob\r\npass p\xc3\xa4w\r\nLIST\r\n"));
+    QCOMPARE(s.w.SessionState, std::uint8_t(ssIdle));
+    QCOMPARE(s.w.msgBar->text(), QStringLiteral(" Downloading Mail List ... Done."));
+    QVERIFY(!s.w.btnLogin->isEnabled());
+    QVERIFY(s.w.btnList->isEnabled());
+    QVERIFY(s.w.btnQuit->isEnabled());
+    QVERIFY(s.w.AllMail->isEnabled());
+    QCOMPARE(s.ids(), (QByteArrayList{"1", "2", "3"}));
+    QCOMPARE(s.w.mailModel->subItem(2, 4), QByteArray("300"));
+    const QStringList console = s.console();
+    // The password is masked, one star per character; the greeting trimmed.
+    QCOMPARE(console.mid(0, 3), (QStringList{"+OK ready", "? USER bob", "? PASS ***"}));
+    QVERIFY(console.contains(QStringLiteral("? LIST")));
+    // The listing came in the same chunk as its status line: it is shown.
+    QCOMPARE(console.mid(console.indexOf(QStringLiteral("? LIST")) + 1),
+             (QStringList{"+OK 3 messages", "1 120", "2 200", "3 300", "."}));
+}
+
+void SessionTest::listingInLaterChunkIsNotShown()
+{
+    Session s;
+    s.server.greet("+OK ready").expect("user bob").expect("pass pw1").reply({"+OK", "+OK"});
+    s.server.expect("LIST").reply({"+OK 2 messages"}).pause(50).reply({"1 120", "2 200", "."});
+    s.w.btnConnClick();
+    QVERIFY(s.loggedIn(2));
+    const QStringList console = s.console();
+    QCOMPARE(console.last(), QStringLiteral("+OK 2 messages"));
+    QVERIFY(!console.contains(QStringLiteral("1 120")));
+    CHECK_SERVER(s);
+}
+
+void SessionTest::refusedPasswordThenRetry()
+{
+    Session s;
+    s.server.greet("+OK ready").expect("user bob").expect("pass pw1").reply({"+OK", "-ERR wrong"});
+    s.w.btnConnClick();
+    QTRY_COMPARE(s.w.msgBar->text(), QStringLiteral(" Login to user account ... Fail !"));
+    QCOMPARE(s.w.SessionState, std::uint8_t(ssWaitPass));
+    QVERIFY(s.w.btnLogin->isEnabled());
+    QVERIFY(!s.w.btnList->isEnabled());
+    QVERIFY(!s.w.AllMail->isEnabled());
+
+    s.w.txtPWD->setText(QStringLiteral("pw2"));
+    s.server.expect("user bob").expect("pass pw2").reply({"+OK", "+OK"}).expect("LIST").reply({"+OK", "1 10", "."});
+    s.w.btnLoginClick();
+    QVERIFY(s.loggedIn(1));
+    QVERIFY(!s.w.btnLogin->isEnabled());
+    QVERIFY(s.w.btnList->isEnabled());
+    CHECK_SERVER(s);
+}
+
+void SessionTest::refusedUser()
+{
+    Session s;
+    s.server.greet("+OK ready").expect("user bob").expect("pass pw1").reply({"-ERR no such user", "-ERR"});
+    s.w.btnConnClick();
+    QTRY_VERIFY(s.server.scriptDone());
+    QTRY_VERIFY(s.w.btnLogin->isEnabled());
+    QTRY_COMPARE(s.console().mid(s.console().size() - 2), (QStringList{"-ERR no such user", "-ERR"}));
+    QCOMPARE(s.w.SessionState, std::uint8_t(ssWaitUser));
+    QCOMPARE(s.w.msgBar->text(), QStringLiteral(" Login to user account ..."));
+    QVERIFY(!s.w.btnList->isEnabled());
+    CHECK_SERVER(s);
+}
+
+void SessionTest::emptyMailbox()
+{
+    Session s;
+    s.login({});
+    s.w.btnConnClick();
+    QTRY_COMPARE(s.f.desktop.boxes.size(), 1);
+    const platform::MessageBoxRequest box = s.f.desktop.boxes.first();
+    QCOMPARE(box.title, QStringLiteral("Information"));
+    QCOMPARE(box.text, QStringLiteral("Mailbox is empty !\rDisconnected from server."));
+    QCOMPARE(box.icon, platform::BoxIcon::Information);
+    QCOMPARE(box.buttons, QList<BoxButton>{BoxButton::Ok});
+    QVERIFY(!s.w.cSock->Active());
+    QCOMPARE(s.w.msgBar->text(), QStringLiteral(" Disconnected from 127.0.0.1 Done."));
+    QCOMPARE(s.w.SessionState, std::uint8_t(ssIdle));
+    QCOMPARE(s.w.btnConn->text(), QStringLiteral("&Connect"));
+}
+
+void SessionTest::headerBatchOverTwoRows()
+{
+    Session s;
+    s.login(kThreeRows);
+    s.w.btnConnClick();
+    QVERIFY(s.loggedIn(3));
+    s.server.expect("TOP 1 0").reply({"+OK", "From: a@x", "Subject: first", "To: me", "", "."});
+    s.server.expect("TOP 3 0").chunks({"+OK\r\nSubject: third\r\n", "From: c@x\r\n.\r\n"}, 30);
+    s.w.mailModel->setRowChecked(0, true);
+    s.w.mailModel->setRowChecked(2, true);
+    s.w.btnHeaderClick();
+    QCOMPARE(s.w.SessionState, std::uint8_t(ssWaitHeader));
+    QCOMPARE(s.w.msgBar->text(), QStringLiteral(" Downloading Mail #1 Header ..."));
+    QTRY_COMPARE(s.w.SessionState, std::uint8_t(ssIdle));
+    QCOMPARE(s.w.msgBar->text(), QStringLiteral(" Downloading Mail #3 Header ... Done."));
+    QCOMPARE(s.w.mailModel->subItem(0, 1), QByteArray("first"));
+    QCOMPARE(s.w.mailModel->subItem(0, 2), QByteArray("a@x"));
+    QCOMPARE(s.w.mailModel->subItem(0, 3), QByteArray("me"));
+    QCOMPARE(s.w.mailModel->subItem(1, 1), QByteArray());
+    QCOMPARE(s.w.mailModel->subItem(2, 1), QByteArray("third"));
+    QCOMPARE(s.w.mailModel->subItem(2, 3), QByteArray());
+    QCOMPARE(s.w.CheckedCount, 0);
+    QVERIFY(s.console().contains(QStringLiteral("? TOP 1 0")));
+    QVERIFY(s.console().contains(QStringLiteral("? TOP 3 0")));
+    // A chunk that came once the header was being collected is not shown.
+    QVERIFY(s.console().contains(QStringLiteral("From: a@x")));
+    QVERIFY(!s.console().contains(QStringLiteral("From: c@x")));
+    CHECK_SERVER(s);
+}
+
+void SessionTest::headerOfSelectedRowOnly()
+{
+    Session s;
+    s.login(kThreeRows);
+    s.w.btnConnClick();
+    QVERIFY(s.loggedIn(3));
+    s.server.expect("TOP 2 0").reply({"+OK", "Subject: two", "."});
+    s.select({1});
+    s.w.btnHeaderClick();
+    QTRY_COMPARE(s.w.mailModel->subItem(1, 1), QByteArray("two"));
+    QTRY_COMPARE(s.w.SessionState, std::uint8_t(ssIdle));
+    QCOMPARE(s.server.receivedLines().last(), QByteArray("TOP 2 0"));
+    CHECK_SERVER(s);
+}
+
+void SessionTest::readSkipsAttachment()
+{
+    Session s;
+    s.login(kThreeRows);
+    s.w.btnConnClick();
+    QVERIFY(s.loggedIn(3));
+    s.server.expect("TOP 2 100")
+        .reply({"+OK", "From: a@x", "To: b@y", "Subject: pics", "Content-Type: multipart/mixed", "", "--XYZ",
+                "hello", "--XYZ", "Content-Type: image/png", "AAAA", "--XYZ", "BBBB", "--XYZ--", "."});
+    s.select({1});
+    s.w.btnReadClick();
+    QVERIFY(!s.w.pageGUI->isEnabled());
+    QCOMPARE(s.w.msgBar->text(), QStringLiteral(" Downloading Mail #2 ..."));
+    QCOMPARE(s.console().last(), QStringLiteral("RETR 2"));
+    QTRY_COMPARE(s.viewed.size(), 1);
+    const Viewed v = s.viewed.first();
+    QCOMPARE(v.to, QByteArray("b@y"));
+    QCOMPARE(v.from, QByteArray("a@x"));
+    QCOMPARE(v.subject, QByteArray("pics"));
+    QCOMPARE(v.lines, (QByteArrayList{"From: a@x", "To: b@y", "Subject: pics", "Content-Type: multipart/mixed", "",
+                                      "--XYZ", "hello", "--XYZ"}));
+    QCOMPARE(s.w.msgBar->text(), QStringLiteral(" Downloading Mail #2 ... Skipping attachment ... Skipping attachment ..."));
+    QVERIFY(s.w.pageGUI->isEnabled());
+    QVERIFY(!s.w.SkipRest);
+    QCOMPARE(s.w.mailModel->subItem(1, 1), QByteArray("pics"));
+    QVERIFY(!s.w.mailModel->isChecked(1));
+    CHECK_SERVER(s);
+}
+
+void SessionTest::readWithNothingBeforeEndMarker()
+{
+    Session s;
+    s.login(kThreeRows);
+    s.w.btnConnClick();
+    QVERIFY(s.loggedIn(3));
+    s.server.expect("TOP 1 100").reply({"+OK", "."});
+    s.select({0});
+    s.w.btnReadClick();
+    QTRY_COMPARE(s.w.SessionState, std::uint8_t(ssIdle));
+    QCOMPARE(s.w.msgBar->text(), QStringLiteral(" Downloading Mail #1 ... Done."));
+    QVERIFY(s.viewed.isEmpty());
+    // No viewer gives the page back, so the reply does.
+    QVERIFY(s.w.pageGUI->isEnabled());
+    QVERIFY(s.w.btnRead->isEnabled());
+    CHECK_SERVER(s);
+}
+
+void SessionTest::readRefusedGivesPageBack()
+{
+    Session s;
+    s.login(kThreeRows);
+    s.w.btnConnClick();
+    QVERIFY(s.loggedIn(3));
+    s.server.expect("TOP 1 100").reply({"-ERR no such message"});
+    s.select({0});
+    s.w.btnReadClick();
+    QTRY_VERIFY(s.w.pageGUI->isEnabled());
+    QCOMPARE(s.w.SessionState, std::uint8_t(ssWaitRead));
+    QCOMPARE(s.w.msgBar->text(), QStringLiteral(" Downloading Mail #1 ..."));
+    QVERIFY(s.w.PendingMailId.isEmpty());
+}
+
+void SessionTest::deleteBatchOverThreeRows()
+{
+    Session s;
+    s.login(kThreeRows);
+    s.w.btnConnClick();
+    QVERIFY(s.loggedIn(3));
+    s.server.expect("DELE 1").reply({"+OK"}).expect("DELE 2").reply({"+OK"}).expect("DELE 3").reply({"+OK"});
+    s.w.AllMail->setChecked(true);
+    QCOMPARE(s.w.CheckedCount, 3);
+    s.f.desktop.setNextAnswer(BoxButton::Yes);
+    s.w.btnDeleteClick();
+    QCOMPARE(s.f.desktop.boxes.size(), 1);
+    const platform::MessageBoxRequest box = s.f.desktop.boxes.first();
+    QCOMPARE(box.title, QStringLiteral("Warning"));
+    QCOMPARE(box.text, QStringLiteral("Confirm delete selected mail(s) ?"));
+    QCOMPARE(box.icon, platform::BoxIcon::Warning);
+    QCOMPARE(box.buttons, (QList<BoxButton>{BoxButton::Yes, BoxButton::No}));
+    QCOMPARE(box.defaultButton, BoxButton::Yes);
+    QCOMPARE(box.escapeButton, BoxButton::No);
+    QCOMPARE(s.w.msgBar->text(), QStringLiteral("Deleting Mail #1 ..."));
+    QTRY_COMPARE(s.w.mailModel->count(), 0);
+    QTRY_VERIFY(!s.w.DeleteConfirmed);
+    QCOMPARE(s.f.desktop.boxes.size(), 1);
+    QCOMPARE(s.w.msgBar->text(), QStringLiteral("Deleting Mail #3 ... Done."));
+    QCOMPARE(s.w.SessionState, std::uint8_t(ssWaitDelete));
+    QVERIFY(!s.w.btnDelete->isEnabled());
+    QVERIFY(!s.w.btnHeader->isEnabled());
+    const QStringList console = s.console();
+    QVERIFY(console.contains(QStringLiteral("DELE 1")) && console.contains(QStringLiteral("DELE 3")));
+    CHECK_SERVER(s);
+}
+
+void SessionTest::deleteAnsweredNoSendsNothing()
+{
+    Session s;
+    s.login(kThreeRows);
+    s.w.btnConnClick();
+    QVERIFY(s.loggedIn(3));
+    const QByteArray before = s.server.received();
+    s.w.mailModel->setRowChecked(0, true);
+    s.w.mailModel->setRowChecked(1, true);
+    s.f.desktop.setNextAnswer(BoxButton::No);
+    s.w.btnDeleteClick();
+    QCOMPARE(s.f.desktop.boxes.size(), 1);
+    QVERIFY(!s.w.DeleteConfirmed);
+    QCOMPARE(s.w.SessionState, std::uint8_t(ssIdle));
+    QVERIFY(s.w.mailModel->isChecked(0) && s.w.mailModel->isChecked(1));
+    // Give a stray DELE time to reach the server: a NOOP round trip.
+    s.server.autoReply("NOOP", {"+OK"});
+    s.w.cSock->Socket()->SendString("NOOP\r\n");
+    QTRY_COMPARE(s.server.receivedLines().last(), QByteArray("NOOP"));
+    QCOMPARE(s.server.received(), before + "NOOP\r\n");
+}
+
+void SessionTest::refusedDeleteStopsBatch()
+{
+    Session s;
+    s.login(kThreeRows);
+    s.w.btnConnClick();
+    QVERIFY(s.loggedIn(3));
+    s.server.expect("DELE 1").reply({"-ERR locked"});
+    s.w.mailModel->setRowChecked(0, true);
+    s.w.mailModel->setRowChecked(1, true);
+    s.f.desktop.setNextAnswer(BoxButton::Yes);
+    s.w.btnDeleteClick();
+    QTRY_VERIFY(s.server.scriptDone());
+    QTRY_COMPARE(s.console().last(), QStringLiteral("-ERR locked"));
+    QCOMPARE(s.w.mailModel->count(), 3);
+    QVERIFY(s.w.DeleteConfirmed);
+    // The next press sends without asking.
+    s.server.expect("DELE 1").reply({"+OK"}).expect("DELE 2").reply({"+OK"});
+    s.w.btnDeleteClick();
+    QTRY_COMPARE(s.w.mailModel->count(), 1);
+    QTRY_VERIFY(!s.w.DeleteConfirmed);
+    QCOMPARE(s.f.desktop.boxes.size(), 1);
+    QCOMPARE(s.ids(), QByteArrayList{"3"});
+    CHECK_SERVER(s);
+}
+
+void SessionTest::saveAndQuit()
+{
+    Session s;
+    s.login(kThreeRows);
+    s.w.btnConnClick();
+    QVERIFY(s.loggedIn(3));
+    s.server.expect("QUIT").reply({"+OK bye"}).close();
+    const QString status = s.w.msgBar->text();
+    s.w.btnQuitClick();
+    QCOMPARE(s.w.mailModel->count(), 0);
+    QVERIFY(!s.w.btnList->isEnabled());
+    QVERIFY(!s.w.btnQuit->isEnabled());
+    QVERIFY(!s.w.AllMail->isEnabled());
+    QCOMPARE(s.w.msgBar->text(), status);
+    QCOMPARE(s.console().last(), QStringLiteral("QUIT "));
+    QTRY_VERIFY(!s.w.cSock->Active());
+    QVERIFY(s.console().contains(QStringLiteral("+OK bye")));
+    QVERIFY(s.server.received().endsWith("QUIT\r\n"));
+    CHECK_SERVER(s);
+}
+
+void SessionTest::statusLineSplitByTransport()
+{
+    Session s;
+    s.server.greet("+OK ready").expect("user bob").expect("pass pw1").chunks({"+O", "K\r\n+OK 2 mes", "sages\r\n"}, 40);
+    s.server.expect("LIST").reply({"+OK", "1 10", "."});
+    s.w.btnConnClick();
+    // Judged by its first character, the "K" half would have refused the user.
+    QVERIFY(s.loggedIn(1));
+    QVERIFY(!s.w.btnLogin->isEnabled());
+    // The console shows each read as it came.
+    const QStringList console = s.console();
+    QVERIFY(console.contains(QStringLiteral("+O")));
+    QVERIFY(console.contains(QStringLiteral("sages")));
+    CHECK_SERVER(s);
+}
+
+void SessionTest::dotLinesInBodyAreData()
+{
+    Session s;
+    s.login(kThreeRows);
+    s.w.btnConnClick();
+    QVERIFY(s.loggedIn(3));
+    s.server.expect("TOP 1 100").reply({"+OK", "Subject: dots", "", "..", "..hidden", ".", "+OK"});
+    s.select({0});
+    s.w.btnReadClick();
+    QTRY_COMPARE(s.viewed.size(), 1);
+    QCOMPARE(s.viewed.first().lines, (QByteArrayList{"Subject: dots", "", ".", ".hidden"}));
+    s.server.expect("TOP 2 0").reply({"+OK", "Subject: x", "..Subject: y", "."});
+    s.select({1});
+    s.w.btnHeaderClick();
+    QTRY_COMPARE(s.w.SessionState, std::uint8_t(ssIdle));
+    QCOMPARE(s.w.mailModel->subItem(1, 1), QByteArray("x"));
+    QCOMPARE(s.viewed.size(), 1);
+    CHECK_SERVER(s);
+}
+
+void SessionTest::blankLinesInMessageKept()
+{
+    Session s;
+    s.login(kThreeRows);
+    s.w.btnConnClick();
+    QVERIFY(s.loggedIn(3));
+    s.server.expect("TOP 3 100").reply({"+OK", "Subject: s", "", "para one", "", "", "  indented  ", "."});
+    s.select({2});
+    s.w.btnReadClick();
+    QTRY_COMPARE(s.viewed.size(), 1);
+    QCOMPARE(s.viewed.first().lines, (QByteArrayList{"Subject: s", "", "para one", "", "", "  indented  "}));
+}
+
+void SessionTest::nulByteDoesNotCutRead()
+{
+    Session s;
+    s.server.greet("+OK ready").expect("user bob").expect("pass pw1").reply({"+OK", "+OK"});
+    s.server.expect("LIST").send(QByteArray("+OK\r\n1 1") + '\0' + QByteArray("20\r\n2 200\r\n.\r\n"));
+    s.w.btnConnClick();
+    QVERIFY(s.loggedIn(2));
+    QCOMPARE(s.w.mailModel->subItem(0, 4), QByteArray("120"));
+    QCOMPARE(s.w.mailModel->subItem(1, 0), QByteArray("2"));
+}
+
+void SessionTest::nestedReadKeepsLineOrder()
+{
+    Session s;
+    s.login(kThreeRows);
+    s.w.btnConnClick();
+    QVERIFY(s.loggedIn(3));
+    // The read reply and the next status line come in one chunk; while the
+    // viewer is open a second read arrives. Its lines must wait behind the
+    // status line of the first chunk.
+    s.server.expect("TOP 1 100").reply({"+OK", "Subject: s", "body", ".", "+OK 1 messages"});
+    s.duringViewer = [&] {
+        s.w.SessionState = ssWaitList;
+        s.w.mailModel->removeAllMailRows();
+        s.server.sendRaw("7 70\r\n.\r\n");
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                s.w.cSockRead(s.w.cSock, s.w.cSock->Socket());
+                return s.console().contains(QStringLiteral("7 70"));
+            },
+            5000));
+    };
+    s.select({0});
+    s.w.btnReadClick();
+    QTRY_COMPARE(s.viewed.size(), 1);
+    QTRY_COMPARE(s.w.SessionState, std::uint8_t(ssIdle));
+    QCOMPARE(s.ids(), QByteArrayList{"7"});
+}
+
+void SessionTest::bytesArrivingDuringViewerAreHandled()
+{
+    Session s;
+    s.login(kThreeRows);
+    s.w.btnConnClick();
+    QVERIFY(s.loggedIn(3));
+    s.server.expect("TOP 1 100").reply({"+OK", "Subject: s", "."});
+    // The viewer's modal loop runs while the server sends a reply to a command
+    // the test typed just before: it must be shown once the viewer closes,
+    // without waiting for more bytes.
+    s.duringViewer = [&] {
+        s.server.sendRaw("+OK 3 360\r\n");
+        auto *socket = s.w.cSock->Socket()->findChild<QAbstractSocket *>();
+        QVERIFY(QTest::qWaitFor([&] { return socket && socket->bytesAvailable() > 0; }, 5000));
+    };
+    s.select({0});
+    s.w.btnReadClick();
+    QTRY_COMPARE(s.viewed.size(), 1);
+    QTRY_COMPARE(s.console().last(), QStringLiteral("+OK 3 360"));
+}
+
+void SessionTest::headerReplyActsOnRequestedRow()
+{
+    Session s;
+    s.login(kThreeRows);
+    s.w.btnConnClick();
+    QVERIFY(s.loggedIn(3));
+    s.server.expect("TOP 1 0");
+    s.w.mailModel->setRowChecked(0, true);
+    s.w.btnHeaderClick();
+    QTRY_VERIFY(s.server.scriptDone());
+    // The user changes the marks while the reply is on its way.
+    s.w.mailModel->setRowChecked(0, false);
+    s.w.mailModel->setRowChecked(1, true);
+    s.server.expect("TOP 2 0").reply({"+OK", "Subject: two", "."});
+    s.server.sendRaw("+OK\r\nSubject: one\r\n.\r\n");
+    QTRY_COMPARE(s.w.mailModel->subItem(1, 1), QByteArray("two"));
+    QCOMPARE(s.w.mailModel->subItem(0, 1), QByteArray("one"));
+    CHECK_SERVER(s);
+}
+
+void SessionTest::deleteReplyActsOnRequestedRow()
+{
+    Session s;
+    s.login(kThreeRows);
+    s.w.btnConnClick();
+    QVERIFY(s.loggedIn(3));
+    s.server.expect("DELE 1");
+    s.w.mailModel->setRowChecked(0, true);
+    s.f.desktop.setNextAnswer(BoxButton::Yes);
+    s.w.btnDeleteClick();
+    QTRY_VERIFY(s.server.scriptDone());
+    s.w.mailModel->setRowChecked(0, false);
+    s.w.mailModel->setRowChecked(2, true);
+    s.server.expect("DELE 3").reply({"+OK"});
+    s.server.sendRaw("+OK\r\n");
+    QTRY_COMPARE(s.w.mailModel->count(), 1);
+    // Message 1 is gone from the list (the server deleted it), not message 3's row first.
+    QCOMPARE(s.ids(), QByteArrayList{"2"});
+    QTRY_VERIFY(!s.w.DeleteConfirmed);
+    CHECK_SERVER(s);
+}
+
+void SessionTest::plusLineAfterDeleteBatchDeletesNothing()
+{
+    Session s;
+    s.login(kThreeRows);
+    s.w.btnConnClick();
+    QVERIFY(s.loggedIn(3));
+    s.server.expect("DELE 1").reply({"+OK"});
+    s.server.autoReply("NOOP", {"+OK"});
+    s.w.mailModel->setRowChecked(0, true);
+    s.f.desktop.setNextAnswer(BoxButton::Yes);
+    s.w.btnDeleteClick();
+    QTRY_COMPARE(s.w.mailModel->count(), 2);
+    QTRY_VERIFY(!s.w.DeleteConfirmed);
+    QCOMPARE(s.w.SessionState, std::uint8_t(ssWaitDelete));
+    s.select({0});
+    s.w.txtCmdPrompt->setText(QStringLiteral("NOOP"));
+    QChar key(13);
+    s.w.txtCmdPromptKeyPress(s.w.txtCmdPrompt, key);
+    QTRY_COMPARE(s.console().last(), QStringLiteral("+OK"));
+    QCOMPARE(s.ids(), (QByteArrayList{"2", "3"}));
+    QCOMPARE(s.f.desktop.boxes.size(), 1);
+    CHECK_SERVER(s);
+}
+
+void SessionTest::deleteBatchFromSelection()
+{
+    Session s;
+    s.login(kThreeRows);
+    s.w.btnConnClick();
+    QVERIFY(s.loggedIn(3));
+    s.server.expect("DELE 1").reply({"+OK"}).expect("DELE 3").reply({"+OK"});
+    s.select({0, 2});
+    QCOMPARE(s.w.CheckedCount, 0);
+    s.f.desktop.setNextAnswer(BoxButton::Yes);
+    s.w.btnDeleteClick();
+    QTRY_COMPARE(s.w.mailModel->count(), 1);
+    QTRY_VERIFY(!s.w.DeleteConfirmed);
+    QCOMPARE(s.ids(), QByteArrayList{"2"});
+    QCOMPARE(s.f.desktop.boxes.size(), 1);
+    QCOMPARE(s.w.CheckedCount, 0);
+    QVERIFY(!s.w.btnDelete->isEnabled());
+    CHECK_SERVER(s);
+}
+
+void SessionTest::readWithCheckedRowsAndNoSelection()
+{
+    Session s;
+    s.login(kThreeRows);
+    s.w.btnConnClick();
+    QVERIFY(s.loggedIn(3));
+    s.server.expect("TOP 2 100").reply({"+OK", "Subject: two", "."});
+    s.w.mailModel->setRowChecked(1, true);
+    s.w.mailModel->setRowChecked(2, true);
+    s.w.btnReadClick();
+    QTRY_COMPARE(s.viewed.size(), 1);
+    QCOMPARE(s.viewed.first().subject, QByteArray("two"));
+    CHECK_SERVER(s);
+}
+
+void SessionTest::readWithAllCheckedAndNoSelection()
+{
+    Session s;
+    s.login(kThreeRows);
+    s.w.btnConnClick();
+    QVERIFY(s.loggedIn(3));
+    s.server.expect("TOP 1 100").reply({"+OK", "Subject: one", "."});
+    s.w.AllMail->setChecked(true);
+    s.w.btnReadClick();
+    QTRY_COMPARE(s.viewed.size(), 1);
+    QCOMPARE(s.viewed.first().subject, QByteArray("one"));
+    QCOMPARE(s.w.CheckedCount, 0);
+    CHECK_SERVER(s);
+}
+
+void SessionTest::cutOffReadDoesNotBlockNextLogin()
+{
+    Session s;
+    s.login(kThreeRows);
+    s.w.btnConnClick();
+    QVERIFY(s.loggedIn(3));
+    s.server.expect("TOP 1 100").reply({"+OK", "--B", "a", "--B", "attachment"}).close();
+    s.select({0});
+    s.w.btnReadClick();
+    QTRY_VERIFY(!s.w.cSock->Active());
+    QVERIFY(s.w.SkipRest);
+    // A new connection logs in and lists as usual.
+    s.login({"1 120"});
+    s.w.btnConnClick();
+    QVERIFY(s.loggedIn(1));
+    QVERIFY(s.w.pageGUI->isEnabled());
+    QVERIFY(s.w.btnList->isEnabled());
+    CHECK_SERVER(s);
+}
+
+void SessionTest::consoleShownAfterViewerCloses()
+{
+    Session s;
+    s.login(kThreeRows);
+    s.w.btnConnClick();
+    QVERIFY(s.loggedIn(3));
+    s.server.expect("TOP 1 100").reply({"+OK", "Subject: s", "."});
+    s.server.expect("STAT").reply({"+OK 3 620"});
+    s.select({0});
+    s.w.btnReadClick();
+    QTRY_COMPARE(s.viewed.size(), 1);
+    s.w.txtCmdPrompt->setText(QStringLiteral("STAT"));
+    QChar key(13);
+    s.w.txtCmdPromptKeyPress(s.w.txtCmdPrompt, key);
+    QTRY_COMPARE(s.console().last(), QStringLiteral("+OK 3 620"));
+    QCOMPARE(s.viewed.size(), 1);
+    CHECK_SERVER(s);
+}
+
+QTEST_MAIN(SessionTest)
+#include "tst_session.moc"
