@@ -113,6 +113,7 @@ private slots:
     void noAddress_data();
     void noAddress();
     void platformRefusesSocket();
+    void tlsPortWithoutTlsSocketStaysClosed();
     void staleLookupIgnored();
     void destructorRaisesNothing_data();
     void destructorRaisesNothing();
@@ -532,6 +533,43 @@ void tst_ClientSocket::platformRefusesSocket()
     sock.socketFactory = nullptr;
     sock.setActive(true);
     QTRY_VERIFY(sock.Active());
+}
+
+void tst_ClientSocket::tlsPortWithoutTlsSocketStaysClosed()
+{
+    // A socket that cannot do TLS, on a port taken for TLS: the attempt fails
+    // like a refused connect and the server never hears from it.
+    DesktopStub desktop;
+    ScriptedPop3Server server;
+    server.greet("+OK ready");
+    TClientSocket sock;
+    Recorder rec(sock);
+    QString failure;
+    const TSocketErrorEvent record = sock.OnError;
+    sock.OnError = [&](QObject *sender, TClientWinSocket *w, TErrorEvent kind, int &code) {
+        failure = w->TlsFailure();
+        record(sender, w, kind, code);
+    };
+    sock.socketFactory = [] { return new QTcpSocket; };
+    sock.setImplicitTlsPorts({server.port()});
+    sock.setAddress(QStringLiteral("127.0.0.1"));
+    sock.setPort(server.port());
+    QVERIFY(sock.UsesImplicitTls());
+    sock.setActive(true);
+    QTRY_COMPARE(rec.events, (QStringList{"lookup", "connecting", "error"}));
+    QCOMPARE(rec.errorKinds, QList<TErrorEvent>{TErrorEvent::eeConnect});
+    QCOMPARE(failure, QStringLiteral("TLS: not available on this system"));
+    QVERIFY(!sock.Active());
+    QCOMPARE(server.connectionCount(), 0);
+    QVERIFY(desktop.boxes.isEmpty());
+
+    // The same socket on a port not taken for TLS connects in clear.
+    sock.setImplicitTlsPorts({});
+    QVERIFY(!sock.UsesImplicitTls());
+    sock.setActive(true);
+    QTRY_VERIFY(sock.Active());
+    QVERIFY(!sock.Socket()->Encrypted());
+    QTRY_COMPARE(rec.data, QByteArray("+OK ready\r\n"));
 }
 
 void tst_ClientSocket::staleLookupIgnored()

@@ -55,6 +55,12 @@ void TClientSocket::setPort(int value)
     port = value;
 }
 
+bool TClientSocket::UsesImplicitTls() const
+{
+    // The port that is actually connected to: its low 16 bits.
+    return tlsPorts.contains(quint16(port & 0xFFFF));
+}
+
 QString TClientSocket::socketErrorText(const QString &message, int code, const QString &api)
 {
     // One pass, so that a "%" in the platform's message stays as it is.

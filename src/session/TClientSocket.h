@@ -2,7 +2,9 @@
 
 #include "app/AppFailure.h"
 
+#include <QList>
 #include <QObject>
+#include <QSslCertificate>
 #include <QString>
 
 #include <functional>
@@ -36,6 +38,16 @@ using TSocketErrorEvent =
 // close are offered before OnDisconnect. OnError's ErrorCode is a Windows
 // Sockets number (see TClientWinSocket::errorNumber); a handler that leaves
 // it non-zero gets the error box.
+//
+// Encrypted connections: on a port listed in ImplicitTlsPorts (995) the
+// connection is a TLS one from the first byte. The server's certificate must
+// verify against the system's roots plus TrustedCertificates, for the name
+// typed (Host, or the Address when connecting by address). OnConnect is
+// raised only once the handshake has completed, and everything after it
+// (OnRead, SendString, ReceivePending) carries the decrypted stream. A refused
+// certificate, or any other failed handshake, ends the attempt like a refused
+// connect: OnError(eeConnect), Active stays false, no OnConnect, nothing sent;
+// Socket()->TlsFailure() names the reason while the handler runs.
 class TClientSocket : public QObject {
     Q_OBJECT
     Q_PROPERTY(bool Active READ Active WRITE setActive)
@@ -61,11 +73,27 @@ public:
 
     TClientWinSocket *Socket() const { return connection; }
 
+    // The ports (low 16 bits of Port) connected with implicit TLS; {995} at
+    // start. Tests put the port of their own TLS server here. Read when a
+    // connection starts.
+    QList<quint16> ImplicitTlsPorts() const { return tlsPorts; }
+    void setImplicitTlsPorts(const QList<quint16> &value) { tlsPorts = value; }
+    // True when a connection to the present Port is made with TLS.
+    bool UsesImplicitTls() const;
+
+    // Certificates trusted for TLS in addition to the system's roots (the
+    // user's own server or authority); empty at start. Read when a connection
+    // starts.
+    QList<QSslCertificate> TrustedCertificates() const { return trusted; }
+    void setTrustedCertificates(const QList<QSslCertificate> &value) { trusted = value; }
+
     // The text of a failed platform call, in the form the user sees.
     static QString socketErrorText(const QString &message, int code, const QString &api);
 
     // Makes the platform socket; replaced by tests (nullptr: the platform
-    // refuses). The one place that decides the kind of socket.
+    // refuses). The one place that decides the kind of socket. Unset, it makes
+    // a QSslSocket for a TLS port and a QTcpSocket otherwise; a socket made
+    // here for a TLS port that is not a QSslSocket is never used in clear.
     std::function<QAbstractSocket *()> socketFactory;
 
     TSocketNotifyEvent OnLookup;
@@ -86,5 +114,7 @@ private:
     QString host;
     QString address;
     int port = 0;
+    QList<quint16> tlsPorts{995};
+    QList<QSslCertificate> trusted;
     TClientWinSocket *connection = nullptr;
 };

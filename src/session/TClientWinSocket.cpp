@@ -2,10 +2,13 @@
 
 #include "app/TarnbeckApplication.h"
 #include "session/TClientSocket.h"
+#include "session/TlsVerification.h"
 
 #include <QEvent>
 #include <QHostInfo>
 #include <QMetaObject>
+#include <QSslConfiguration>
+#include <QSslSocket>
 #include <QTcpSocket>
 
 #include <utility>
@@ -234,13 +237,40 @@ void TClientWinSocket::open()
     // A resolution or connect still pending gives way to the new attempt,
     // without any event.
     abandon();
+    tlsFailure.clear();
+    tlsErrors.clear();
+    tcpUp = false;
+    tls = component->UsesImplicitTls();
 
-    QAbstractSocket *s = component->socketFactory ? component->socketFactory() : new QTcpSocket;
+    QAbstractSocket *s = nullptr;
+    if (component->socketFactory)
+        s = component->socketFactory();
+    else if (tls)
+        s = new QSslSocket;
+    else
+        s = new QTcpSocket;
     if (!s)
         throw ESocketError(QStringLiteral("No socket available"));
     s->setParent(this);
     socket = s;
-    connect(s, &QAbstractSocket::connected, this, [this, s] { socketConnected(s); });
+    if (tls) {
+        // The connection counts as made only once it is encrypted and verified.
+        connect(s, &QAbstractSocket::connected, this, [this, s] {
+            if (s == socket)
+                tcpUp = true;
+        });
+        if (auto *ssl = qobject_cast<QSslSocket *>(s)) {
+            connect(ssl, &QSslSocket::encrypted, this, [this, s] { socketConnected(s); });
+            // Only noted: the handshake then fails on its own, as nothing here
+            // ever ignores a certificate error.
+            connect(ssl, &QSslSocket::sslErrors, this, [this, s](const QList<QSslError> &errors) {
+                if (s == socket)
+                    tlsErrors += errors;
+            });
+        }
+    } else {
+        connect(s, &QAbstractSocket::connected, this, [this, s] { socketConnected(s); });
+    }
     connect(s, &QIODevice::readyRead, this, [this, s] { socketReadyRead(s); });
     connect(s, &QAbstractSocket::errorOccurred, this,
             [this, s](QAbstractSocket::SocketError error) { socketError(s, error); });
@@ -278,6 +308,9 @@ void TClientWinSocket::startConnect(const QHostAddress &target)
     if (!s)
         return;
     const quint16 port = quint16(component->port & 0xFFFF);
+    // The certificate must name what the user typed; an address is taken in
+    // its plain form (the field accepts leading zeros).
+    const QString peerName = component->host.isEmpty() ? target.toString() : component->host;
     component->raise(component->OnConnecting);
     if (!scope.alive() || socket != s)
         return;
@@ -286,12 +319,46 @@ void TClientWinSocket::startConnect(const QHostAddress &target)
     // never happens inside the activation call.
     QMetaObject::invokeMethod(
         this,
-        [this, guarded = QPointer<QAbstractSocket>(s), target, port] {
+        [this, guarded = QPointer<QAbstractSocket>(s), target, port, peerName] {
             Scope inner(this);
             if (guarded && guarded == socket)
-                guarded->connectToHost(target, port);
+                connectSocket(guarded, target, port, peerName);
         },
         Qt::QueuedConnection);
+}
+
+void TClientWinSocket::connectSocket(QAbstractSocket *s, const QHostAddress &target, quint16 port,
+                                     const QString &peerName)
+{
+    if (!tls) {
+        s->connectToHost(target, port);
+        return;
+    }
+    auto *ssl = qobject_cast<QSslSocket *>(s);
+    if (!ssl || !QSslSocket::supportsSsl()) {
+        // Never fall back to a connection in clear on a TLS port.
+        refuseTls(s, TlsVerification::unavailable(), QAbstractSocket::SslInternalError);
+        return;
+    }
+    QSslConfiguration config = QSslConfiguration::defaultConfiguration();
+    const QList<QSslCertificate> extra = component->trusted;
+    if (!extra.isEmpty()) {
+        // Setting the authorities replaces the system's roots loaded on
+        // demand, so they are named explicitly.
+        config.setCaCertificates(QSslConfiguration::systemCaCertificates() + extra);
+    }
+    config.setPeerVerifyMode(QSslSocket::VerifyPeer);
+    ssl->setSslConfiguration(config);
+    ssl->connectToHostEncrypted(target.toString(), port, peerName);
+}
+
+void TClientWinSocket::refuseTls(QAbstractSocket *s, const QString &reason, QAbstractSocket::SocketError error)
+{
+    Scope scope(this);
+    const QString message = s->errorString();
+    tlsFailure = reason;
+    discard(s);
+    reportError(message, errorNumber(error), TErrorEvent::eeConnect);
 }
 
 void TClientWinSocket::lookupDone(const QHostInfo &info)
@@ -393,6 +460,14 @@ void TClientWinSocket::socketError(QAbstractSocket *s, QAbstractSocket::SocketEr
     if (!connected) {
         // Refused, timed out, unreachable: the attempt is over. Active stays
         // false and there is no disconnect event; the dead socket just goes.
+        // So is a TLS attempt whose handshake failed (a certificate refused,
+        // the server speaking something else), with the reason kept for the
+        // handler.
+        if (tls && (tcpUp || !tlsErrors.isEmpty())) {
+            tlsFailure = TlsVerification::refusalReason(tlsErrors);
+            if (tlsFailure.isEmpty())
+                tlsFailure = TlsVerification::handshakeFailure(message);
+        }
         discard(s);
         reportError(message, code, TErrorEvent::eeConnect);
         return;

@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QSocketNotifier>
+#include <QSslError>
 #include <QString>
 
 class QHostInfo;
@@ -35,6 +36,14 @@ public:
     // The connected peer's numeric address, or empty; never fails.
     QString PeerAddress() const;
     bool Connected() const { return connected; }
+    // True while connected over TLS (the handshake has completed and the
+    // server's certificate was accepted).
+    bool Encrypted() const { return connected && tls; }
+    // Why the last TLS attempt was refused, as the line the user reads
+    // ("TLS: certificate has expired"...); set before OnError(eeConnect) is
+    // raised for it and kept until the next activation. Empty when the attempt
+    // was not TLS, or failed before the server answered (refused, timed out).
+    QString TlsFailure() const { return tlsFailure; }
 
     // The error number reported with OnError for a Qt socket error: the
     // Windows Sockets number where there is one (10061 refused, 10060 timed
@@ -77,6 +86,9 @@ private:
     void abandon();
 
     void startConnect(const QHostAddress &target);
+    // Connects s; a TLS socket with its verification set up first. A TLS
+    // connection that cannot be made is reported as a failed connect.
+    void connectSocket(QAbstractSocket *s, const QHostAddress &target, quint16 port, const QString &peerName);
     void lookupDone(const QHostInfo &info);
     void socketConnected(QAbstractSocket *s);
     void socketReadyRead(QAbstractSocket *s);
@@ -89,6 +101,9 @@ private:
     int raiseError(TErrorEvent kind, int code);
     void reportError(const QString &message, int code, TErrorEvent kind);
 
+    // Ends a TLS attempt that cannot go on, like a refused connect.
+    void refuseTls(QAbstractSocket *s, const QString &reason, QAbstractSocket::SocketError error);
+
     void discard(QAbstractSocket *s);
     void cancelLookup();
     void freeDropped();
@@ -96,6 +111,12 @@ private:
     TClientSocket *component;
     QPointer<QAbstractSocket> socket;
     bool connected = false;
+    // The present attempt is a TLS one; tcpUp once its TCP connect is done
+    // (a failure before that is a plain connect failure, not a TLS one).
+    bool tls = false;
+    bool tcpUp = false;
+    QList<QSslError> tlsErrors;
+    QString tlsFailure;
     // Set while OnDisconnect runs for the current socket, so that nothing
     // closes it a second time.
     bool closing = false;

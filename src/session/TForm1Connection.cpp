@@ -6,6 +6,7 @@
 #include "platform/Desktop.h"
 #include "session/TClientSocket.h"
 #include "session/TClientWinSocket.h"
+#include "session/TlsVerification.h"
 
 #include <QComboBox>
 #include <QLineEdit>
@@ -70,6 +71,11 @@ void TForm1::btnConnClick(QObject *)
     else
         cSock->setHost(server);
     cSock->setPort(port);
+    // Read at every connect, so a certificate put next to the program counts
+    // without a restart.
+    cSock->setTrustedCertificates(cSock->UsesImplicitTls()
+                                      ? TlsVerification::loadTrustedCertificates(AppDir + TlsVerification::trustFileName())
+                                      : QList<QSslCertificate>());
     try {
         cSock->setActive(true);
     } catch (const ESocketError &) {
@@ -125,11 +131,15 @@ void TForm1::cSockDisconnect(QObject *, TClientWinSocket *Socket)
     btnConn->setEnabled(true);
 }
 
-void TForm1::cSockError(QObject *, TClientWinSocket *, TErrorEvent, int &ErrorCode)
+void TForm1::cSockError(QObject *, TClientWinSocket *Socket, TErrorEvent, int &ErrorCode)
 {
     ErrorCode = 0;
     AppendConsole(QStringLiteral("Host (") + txtServer->currentText() + QStringLiteral(") NOT found [OR] port (") +
                   txtPort->text() + QStringLiteral(")not opened !"));
+    // A refused encrypted connection says why, or the user cannot tell a
+    // wrong certificate from a wrong port.
+    if (Socket && !Socket->TlsFailure().isEmpty())
+        AppendConsole(Socket->TlsFailure());
     btnConn->setText(kConnect);
     btnConn->setEnabled(true);
 }
