@@ -1,6 +1,7 @@
 #include "session/TClientSocket.h"
 #include "session/TClientWinSocket.h"
 #include "support/DesktopStub.h"
+#include "support/Loopback.h"
 #include "support/ScriptedPop3Server.h"
 
 #include <QApplication>
@@ -75,16 +76,6 @@ bool connectToServer(TClientSocket &sock, const ScriptedPop3Server &server)
     sock.setPort(server.port());
     sock.setActive(true);
     return QTest::qWaitFor([&] { return sock.Active(); });
-}
-
-// A loopback port nobody listens on.
-quint16 closedPort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    const quint16 port = probe.serverPort();
-    probe.close();
-    return port;
 }
 
 }  // namespace
@@ -397,7 +388,7 @@ void tst_ClientSocket::connectRefused()
     Recorder rec(sock);
     rec.clearCode = clearCode;
     sock.setAddress(QStringLiteral("127.0.0.1"));
-    sock.setPort(closedPort());
+    sock.setPort(closedLoopbackPort());
     sock.setActive(true);
 
     QTRY_COMPARE(rec.events, QStringList({"lookup", "connecting", "error"}));

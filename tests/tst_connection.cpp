@@ -3,6 +3,7 @@
 #include "app/TarnbeckApplication.h"
 #include "session/TClientSocket.h"
 #include "support/FormFixture.h"
+#include "support/Loopback.h"
 #include "support/ScriptedPop3Server.h"
 
 #include <QComboBox>
@@ -39,15 +40,6 @@ void setUp(TForm1 &w, const QString &server, quint16 port)
 {
     w.txtServer->setEditText(server);
     w.txtPort->setText(QString::number(port));
-}
-
-quint16 closedPort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    const quint16 port = probe.serverPort();
-    probe.close();
-    return port;
 }
 
 QStringList consoleLines(const TForm1 &w)
@@ -162,7 +154,7 @@ void ConnectionTest::connectionRefused()
 {
     FormFixture f;
     TForm1 &w = *f.form;
-    const quint16 port = closedPort();
+    const quint16 port = closedLoopbackPort();
     setUp(w, QStringLiteral("127.0.0.1"), port);
     w.btnConnClick();
     const QString connecting = QStringLiteral(" Trying to connect to 127.0.0.1 on port %1 ...").arg(port);

@@ -114,6 +114,18 @@ QLabel *makeLabel(QWidget *parent, const char *name, const QString &text, QPoint
     return label;
 }
 
+// The purple reminder above a page's main control; placed by the anchors.
+QLabel *makeHintLabel(QWidget *parent, const char *name, const QString &text)
+{
+    QLabel *label = makeLabel(parent, name, text, {0, 0});
+    label->setFont(hintFont());
+    QPalette hint = label->palette();
+    hint.setColor(QPalette::WindowText, purple());
+    label->setPalette(hint);
+    label->adjustSize();
+    return label;
+}
+
 QPushButton *makeButton(QWidget *parent, const char *name, const QString &caption, bool enabled)
 {
     auto *button = new QPushButton(caption, parent);
@@ -334,14 +346,8 @@ void TForm1::buildGuiPage()
     pageGUI->setObjectName(QStringLiteral("pageGUI"));
     pgControl->addTab(pageGUI, QStringLiteral(" GUI"));
 
-    Label9 = makeLabel(pageGUI, "Label9",
-                       QStringLiteral("= [ click on list column for sorting ] = [ read mail will skip attachment ] ="),
-                       {246, -1});
-    Label9->setFont(hintFont());
-    QPalette hint = Label9->palette();
-    hint.setColor(QPalette::WindowText, purple());
-    Label9->setPalette(hint);
-    Label9->adjustSize();
+    Label9 = makeHintLabel(pageGUI, "Label9",
+                           QStringLiteral("= [ click on list column for sorting ] = [ read mail will skip attachment ] ="));
     anchors.add(Label9, QRect(246, -1, -1, -1), AnchorLayout::Top | AnchorLayout::Right);
 
     mailModel = new MailListModel(this);
@@ -381,15 +387,9 @@ void TForm1::buildCommandPage()
     pageCMD->setObjectName(QStringLiteral("pageCMD"));
     pgControl->addTab(pageCMD, QStringLiteral("TELNET"));
 
-    Label11 = makeLabel(pageCMD, "Label11",
-                        QStringLiteral("= [ USER ] = [ PASS ] = [ LIST] = [ TOP ] = [DELE] = [RETR] = [ STAT ] = "
-                                       "[ NOOP ] = [ RSET ] = [ UIDL ] = [QUIT] ="),
-                        {18, -1});
-    Label11->setFont(hintFont());
-    QPalette hint = Label11->palette();
-    hint.setColor(QPalette::WindowText, purple());
-    Label11->setPalette(hint);
-    Label11->adjustSize();
+    Label11 = makeHintLabel(pageCMD, "Label11",
+                            QStringLiteral("= [ USER ] = [ PASS ] = [ LIST] = [ TOP ] = [DELE] = [RETR] = [ STAT ] = "
+                                           "[ NOOP ] = [ RSET ] = [ UIDL ] = [QUIT] ="));
     anchors.add(Label11, QRect(18, -1, -1, -1), AnchorLayout::Top | AnchorLayout::Right);
 
     Memo1 = new QPlainTextEdit(pageCMD);

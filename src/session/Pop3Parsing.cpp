@@ -6,8 +6,8 @@ namespace {
 // its blank; a longer run without a blank gives no size.
 constexpr qsizetype SizeWindow = 20;
 
-// Drops leading and trailing bytes of code 32 or lower (blanks and control
-// characters such as a stray CR).
+}  // namespace
+
 QByteArray trimmedLow(const QByteArray &text)
 {
     qsizetype begin = 0;
@@ -18,8 +18,6 @@ QByteArray trimmedLow(const QByteArray &text)
         --end;
     return text.mid(begin, end - begin);
 }
-
-}  // namespace
 
 QList<ListingEntry> ParseListing(const QList<QByteArray> &lines)
 {

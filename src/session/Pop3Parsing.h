@@ -26,3 +26,7 @@ QList<ListingEntry> ParseListing(const QList<QByteArray> &lines);
 // The last "Subject: ", "From: " and "To: " lines win; case-sensitive, the
 // blank after the colon included, no unfolding, no decoding.
 HeaderFields ScanHeaders(const QList<QByteArray> &lines);
+
+// The text without its leading and trailing bytes of code 32 or lower
+// (blanks and control characters such as a stray CR).
+QByteArray trimmedLow(const QByteArray &text);

@@ -20,23 +20,6 @@
 
 namespace {
 
-bool isControl(char c)
-{
-    return static_cast<unsigned char>(c) <= 32;
-}
-
-// Removes every leading and trailing byte with a code of 32 or lower.
-QByteArray trimControls(const QByteArray &text)
-{
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && isControl(text[begin]))
-        ++begin;
-    while (end > begin && isControl(text[end - 1]))
-        --end;
-    return text.mid(begin, end - begin);
-}
-
 bool isCollecting(std::uint8_t state)
 {
     return state >= ssReadBody && state <= ssHeaderBody;
@@ -73,7 +56,7 @@ void TForm1::cSockRead(QObject *, TClientWinSocket *Socket)
         if (chunk.contains('\0'))
             chunk.removeIf([](char c) { return c == '\0'; });
         if (!isCollecting(SessionState))
-            AppendConsole(decodeWireText(trimControls(chunk)));
+            AppendConsole(decodeWireText(trimmedLow(chunk)));
 
         QList<QByteArray> lines;
         replyAssembler.feed(chunk, lines);
@@ -96,7 +79,7 @@ void TForm1::dispatchReplyLines()
         const std::uint8_t state = SessionState;
         if (!isCollecting(state)) {
             // A status line counts even with blanks around it.
-            line = trimControls(line);
+            line = trimmedLow(line);
             if (line.isEmpty())
                 continue;
         }
