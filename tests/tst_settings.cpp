@@ -141,12 +141,15 @@ void SettingsTest::storedValuesAreReadByTheRules_data()
 {
     QTest::addColumn<QByteArray>("windows");
     QTest::addColumn<bool>("maximized");
-    QTest::addColumn<QSize>("size");  // outer size; empty: the minimum
+    QTest::addColumn<QSize>("size");  // outer size; empty: the minimum; negative: client size
     const QSize min;
     QTest::newRow("below minimum") << QByteArray("Height=100\nWidth=200\n") << false << min;
     QTest::newRow("hexadecimal") << QByteArray("Height=0x200\nWidth=$300\n") << false << QSize(0x300, 0x200);
     QTest::newRow("garbage") << QByteArray("Maximize=yes\nHeight=tall\nWidth=\n") << false << min;
     QTest::newRow("negative") << QByteArray("Height=-400\nWidth=-1\n") << false << min;
+    QTest::newRow("most negative") << QByteArray("Height=-2147483648\nWidth=-2147483648\n") << false << min;
+    QTest::newRow("beyond any screen") << QByteArray("Height=2147483647\nWidth=99999\n") << false
+                                       << QSize(-16384, -16384);  // negative: the client size
     QTest::newRow("maximize any non-zero") << QByteArray("Maximize=5\n") << true << QSize();
 }
 
@@ -158,7 +161,9 @@ void SettingsTest::storedValuesAreReadByTheRules()
     writeFile("[Windows]\n" + windows);
     auto form = startForm();
     QCOMPARE(form->windowState().testFlag(Qt::WindowMaximized), maximized);
-    if (!maximized && size.isEmpty())
+    if (!maximized && size.width() < -1)
+        QCOMPARE(form->size(), QSize(-size.width(), -size.height()));
+    else if (!maximized && size.isEmpty())
         QCOMPARE(form->size(), form->minimumSize());
     else if (!maximized)
         QCOMPARE(form->frameGeometry().size(), size);

@@ -18,6 +18,16 @@ namespace {
 
 const QByteArray kCrLf = QByteArrayLiteral("\r\n");
 
+// A command argument on the wire: a line break in a field (pasted, or read
+// from the settings file) would end the command early and send the rest as
+// a command of its own, so the breaks are left out.
+QByteArray argument(const QString &text)
+{
+    QByteArray bytes = encodeWireText(text);
+    bytes.removeIf([](char c) { return c == '\r' || c == '\n'; });
+    return bytes;
+}
+
 }  // namespace
 
 void TForm1::sendCommand(const QByteArray &text)
@@ -36,7 +46,7 @@ void TForm1::btnLoginClick(QObject *)
     AppendConsole(QStringLiteral("? USER ") + user);
     AppendConsole(QStringLiteral("? PASS ") + masked);
     msgBar->setText(QStringLiteral(" Login to user account ..."));
-    sendCommand("user " + encodeWireText(user) + kCrLf + "pass " + encodeWireText(password) + kCrLf);
+    sendCommand("user " + argument(user) + kCrLf + "pass " + argument(password) + kCrLf);
 }
 
 void TForm1::btnListClick(QObject *)

@@ -13,7 +13,10 @@
 #include "viewer/TForm2.h"
 
 #include <QCoreApplication>
+#include <QAbstractTextDocumentLayout>
 #include <QPlainTextEdit>
+#include <QSignalBlocker>
+#include <QTextDocument>
 #include <QPushButton>
 
 #include <utility>
@@ -155,6 +158,12 @@ void TForm1::handleEndMarker()
                     SessionState = ssIdle;
             }
         }
+    } else if (SessionState == ssWaitRead) {
+        // An end marker before the read's status line: no message will be
+        // shown for this request, so the page the read took is given back.
+        PendingMailId.clear();
+        pageGUI->setEnabled(true);
+        EnableMessageControls(CheckedCount > 0 || mailInfo->hasSelectedRow());
     }
     if (finish) {
         AppendStatusText(QStringLiteral(" Done."));
@@ -284,5 +293,15 @@ void TForm1::AppendStatusText(const QString &text)
 
 void TForm1::AppendConsole(const QString &entry)
 {
+    if (Memo1->isVisible()) {
+        Memo1->appendPlainText(platform::displayLineBreaks(entry));
+        return;
+    }
+    // While the console page is hidden nobody sees the entry being laid out,
+    // yet laying out (shaping) each block is most of what an append costs.
+    // The text goes into the document at once either way; with the layout's
+    // signals held back the blocks are laid out when first painted, and the
+    // editor sets its scroll bars again when it is shown.
+    const QSignalBlocker quietLayout(Memo1->document()->documentLayout());
     Memo1->appendPlainText(platform::displayLineBreaks(entry));
 }

@@ -10,6 +10,8 @@
 #include <QDir>
 #include <QLineEdit>
 
+#include <algorithm>
+
 namespace {
 
 const QByteArray kWindows = QByteArrayLiteral("Windows");
@@ -19,6 +21,15 @@ const QByteArray kServers = QByteArrayLiteral("Servers");
 QByteArray bytes(const QString &text)
 {
     return encodeWireText(text);
+}
+
+// A stored outer width or height as a client extent: at least the minimum,
+// and no larger than any screen could show, whatever number the file holds.
+int storedExtent(int stored, int frame, int minimum)
+{
+    constexpr qint64 Largest = 16384;
+    const qint64 extent = qint64(stored) - frame;
+    return int(std::clamp<qint64>(extent, minimum, std::max<qint64>(minimum, Largest)));
 }
 
 }  // namespace
@@ -49,9 +60,9 @@ void TForm1::LoadSettings()
     if (!maximize)
         CenterOnScreen();
     const int height = ini.readInteger(kWindows, "Height", minimumHeight() + frame.height());
-    resize(width(), std::max(minimumHeight(), height - frame.height()));
+    resize(width(), storedExtent(height, frame.height(), minimumHeight()));
     const int width = ini.readInteger(kWindows, "Width", minimumWidth() + frame.width());
-    resize(std::max(minimumWidth(), width - frame.width()), this->height());
+    resize(storedExtent(width, frame.width(), minimumWidth()), this->height());
     if (maximize)
         setWindowState(windowState() | Qt::WindowMaximized);
 
