@@ -8,6 +8,9 @@
 //   bench_maillist --memory N the memory figure for N rows (run in a fresh
 //                             process by the first form, so the heap of
 //                             earlier runs does not blur it)
+//   bench_maillist --table N... the same, as tab-separated lines for
+//                             scripts/bench.sh: TABLE, figure, count, unit,
+//                             median, min, max, ratio (empty)
 
 #include "app/TForm1.h"
 #include "mailbox/MailListModel.h"
@@ -50,6 +53,18 @@ double median(std::vector<double> values)
     std::sort(values.begin(), values.end());
     const size_t n = values.size();
     return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+bool g_table = false;
+
+// One machine-readable line per figure, times in milliseconds.
+void tableLine(const char *figure, int count, const std::vector<double> &seconds)
+{
+    if (!g_table || seconds.empty())
+        return;
+    const auto [low, high] = std::minmax_element(seconds.begin(), seconds.end());
+    std::printf("TABLE\t%s\t%d\tms\t%.1f\t%.1f\t%.1f\t\n", figure, count, median(seconds) * 1000, *low * 1000,
+                *high * 1000);
 }
 
 QList<ListingEntry> makeListing(int rows)
@@ -135,6 +150,7 @@ Figures measure(int rows, int runs)
         check(w.mailModel->count() == rows && w.CheckedCount == 0 && !w.btnHeader->isEnabled(), "add");
     }
     figures.add = median(add);
+    tableLine("List: add a listing", rows, add);
 
     fillHeaders(w);
     std::vector<std::vector<double>> sorts(6);
@@ -143,8 +159,12 @@ Figures measure(int rows, int runs)
         for (int column = 1; column <= 5; ++column)
             sorts[static_cast<size_t>(column)].push_back(timed([&] { w.mailInfoColumnClick(column); }));
     }
-    for (int column = 1; column <= 5; ++column)
+    static const char *const sortNames[6] = {"", "List: sort by ID", "List: sort by Subject", "List: sort by From",
+                                             "List: sort by To", "List: sort by Bytes"};
+    for (int column = 1; column <= 5; ++column) {
         figures.sort[column] = median(sorts[static_cast<size_t>(column)]);
+        tableLine(sortNames[column], rows, sorts[static_cast<size_t>(column)]);
+    }
     check(w.mailModel->count() == rows, "sort keeps rows");
 
     std::vector<double> on;
@@ -157,6 +177,8 @@ Figures measure(int rows, int runs)
     }
     figures.allOn = median(on);
     figures.allOff = median(off);
+    tableLine("List: All on", rows, on);
+    tableLine("List: All off", rows, off);
     return figures;
 }
 
@@ -198,14 +220,21 @@ int main(int argc, char **argv)
     if (args.size() == 3 && args[1] == QLatin1String("--memory"))
         return memoryRun(args[2].toInt());
 
-    std::printf("Mailbox list, offscreen; seconds are medians, memory is MB above the empty window\n");
-    std::printf("(rows only / with Subject, From and To filled).\n\n");
-    std::printf("%9s %4s %8s %8s %8s %8s %8s %8s %8s %8s  %s\n", "rows", "runs", "add", "sort ID", "Subject",
-                "From", "To", "Bytes", "All on", "All off", "memory MB");
+    qsizetype first = 1;
+    if (args.size() > 1 && args[1] == QLatin1String("--table")) {
+        g_table = true;
+        first = 2;
+    }
+    if (!g_table) {
+        std::printf("Mailbox list, offscreen; seconds are medians, memory is MB above the empty window\n");
+        std::printf("(rows only / with Subject, From and To filled).\n\n");
+        std::printf("%9s %4s %8s %8s %8s %8s %8s %8s %8s %8s  %s\n", "rows", "runs", "add", "sort ID", "Subject",
+                    "From", "To", "Bytes", "All on", "All off", "memory MB");
+    }
     QList<int> counts{10000, 100000, 1000000};
-    if (args.size() > 1) {
+    if (args.size() > first) {
         counts.clear();
-        for (qsizetype i = 1; i < args.size(); ++i)
+        for (qsizetype i = first; i < args.size(); ++i)
             counts.append(args[i].toInt());
     }
     Figures at100k;
@@ -218,11 +247,17 @@ int main(int argc, char **argv)
             have100k = true;
         }
         const QString memory = memoryFigure(args[0], rows);
+        if (g_table) {
+            std::printf("TABLE\tList: memory above empty window (rows / with headers)\t%d\tMB\t%s\t\t\t\n", rows,
+                        qPrintable(memory));
+            std::fflush(stdout);
+            continue;
+        }
         std::printf("%9d %4d %8.4f %8.4f %8.4f %8.4f %8.4f %8.4f %8.4f %8.4f  %s\n", rows, runs, f.add, f.sort[1],
                     f.sort[2], f.sort[3], f.sort[4], f.sort[5], f.allOn, f.allOff, qPrintable(memory));
         std::fflush(stdout);
     }
-    if (!have100k)
+    if (!have100k || g_table)
         return 0;
     const double slowestSort = *std::max_element(at100k.sort + 1, at100k.sort + 6);
     std::printf("\nTargets at 100,000 rows: add < 0.5 s: %s; every sort < 0.3 s: %s; All < 0.5 s: %s\n",

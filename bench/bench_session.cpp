@@ -11,6 +11,9 @@
 //   bench_session --large         N = 1,000 and M = 100,000 as well
 //   bench_session --rows N --listing M --runs R
 //   bench_session --listing-only --listing M
+//   bench_session --table ...     the figures as tab-separated lines for
+//                                 scripts/bench.sh: TABLE, figure, count, unit,
+//                                 median, min, max, ratio to the sequential client
 //
 // Each figure is the median of R runs (default 3). Without Dovecot the
 // benchmark says so and exits 0.
@@ -45,6 +48,21 @@ double median(std::vector<double> values)
     std::sort(values.begin(), values.end());
     const size_t n = values.size();
     return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+bool g_table = false;
+
+// One machine-readable line per figure, times in milliseconds.
+void tableLine(const char *figure, int count, const std::vector<double> &seconds, double ratio = 0)
+{
+    if (!g_table || seconds.empty())
+        return;
+    const auto [low, high] = std::minmax_element(seconds.begin(), seconds.end());
+    std::printf("TABLE\t%s\t%d\tms\t%.1f\t%.1f\t%.1f\t", figure, count, median(seconds) * 1000, *low * 1000,
+                *high * 1000);
+    if (ratio > 0)
+        std::printf("%.2f", ratio);
+    std::printf("\n");
 }
 
 // A small message: what the listing figure needs is many of them.
@@ -235,6 +253,13 @@ bool benchHeadersAndDeletes(DovecotServer &server, int rows, int runs)
     }
     const double fh = median(formHeaders), ph = median(plainHeaders);
     const double fd = median(formDeletes), pd = median(plainDeletes);
+    if (g_table) {
+        tableLine("Get Header, window", rows, formHeaders, fh / ph);
+        tableLine("Get Header, sequential client", rows, plainHeaders);
+        tableLine("Delete batch, window", rows, formDeletes, fd / pd);
+        tableLine("Delete batch, sequential client", rows, plainDeletes);
+        return true;
+    }
     std::printf("Get Header, %d checked rows:   window %8.1f ms   sequential client %8.1f ms   ratio %.2f\n", rows,
                 fh * 1000, ph * 1000, fh / ph);
     std::printf("  (the window's own processor time in Get Header: %.1f ms)\n", median(windowCpu) * 1000);
@@ -274,7 +299,9 @@ bool benchListing(int messages, int runs)
         QCoreApplication::processEvents();
         times.push_back(seconds(timer));
     }
-    std::printf("Listing %d messages, LIST sent to last row shown: %8.1f ms (first listing, not counted, warmed the server)\n",
+    tableLine("Listing, LIST sent to last row shown", messages, times);
+    if (!g_table)
+        std::printf("Listing %d messages, LIST sent to last row shown: %8.1f ms (first listing, not counted, warmed the server)\n",
                 messages, median(times) * 1000);
     win.disconnect();
     return true;
@@ -303,6 +330,8 @@ int main(int argc, char **argv)
             listing = std::max(1, args.at(++i).toInt());
         else if (arg == QLatin1String("--listing-only"))
             rows = 0;
+        else if (arg == QLatin1String("--table"))
+            g_table = true;
         else if (arg == QLatin1String("--runs") && i + 1 < args.size())
             runs = std::max(1, args.at(++i).toInt());
     }
@@ -313,7 +342,8 @@ int main(int argc, char **argv)
         return 0;
     }
 
-    std::printf("Median of %d runs, Dovecot on loopback.\n", runs);
+    if (!g_table)
+        std::printf("Median of %d runs, Dovecot on loopback.\n", runs);
     if (rows > 0) {
         DovecotServer server;
         server.addMessages(rows, 5);

@@ -395,6 +395,8 @@ void TForm1::buildCommandPage()
     Memo1 = new QPlainTextEdit(pageCMD);
     Memo1->setObjectName(QStringLiteral("Memo1"));
     Memo1->setReadOnly(true);
+    // A read-only log: an undo history would only keep a second copy of it.
+    Memo1->document()->setUndoRedoEnabled(false);
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Memo1->setEnabled(false);
     anchors.add(Memo1, QRect(0, 16, 530, 180), AnchorLayout::All);

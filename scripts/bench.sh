@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# Builds a Release tree (build-bench) and runs every benchmark under bench/,
+# then prints one table: a row per figure with its row or message count, the
+# median and the spread (min-max) over the runs, and for Get Header and the
+# delete batch the ratio of the window to the minimal sequential client
+# (same Dovecot, same mailbox, same run).
+#
+#   scripts/bench.sh            the default run (about three minutes; most of it
+#                               is writing the 100,000-message mailbox)
+#   scripts/bench.sh --quick    no 1,000,000-row list, a 10,000-message listing
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+dir="$root/build-bench"
+
+list_counts=(10000 100000 1000000)
+session_args=(--rows 1000 --listing 100000 --runs 5)
+case "${1:-}" in
+  --quick) list_counts=(10000 100000); session_args=(--rows 1000 --listing 10000 --runs 3) ;;
+  "") ;;
+  *) echo "usage: $0 [--quick]" >&2; exit 2 ;;
+esac
+
+generator=()
+command -v ninja >/dev/null 2>&1 && generator=(-G Ninja)
+if [[ ! -f "$dir/CMakeCache.txt" ]]; then
+  cmake -S "$root" -B "$dir" "${generator[@]}" -DCMAKE_BUILD_TYPE=Release >/dev/null
+else
+  cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=Release >/dev/null
+fi
+cmake --build "$dir" --target bench_maillist bench_session -j"$(nproc)" >/dev/null
+
+export QT_QPA_PLATFORM=offscreen
+lines=$(mktemp)
+trap 'rm -f "$lines"' EXIT
+
+"$dir/bench/bench_maillist" --table "${list_counts[@]}" 2>/dev/null | grep '^TABLE' >>"$lines" || {
+  echo "bench_maillist failed" >&2; exit 1; }
+session_out=$("$dir/bench/bench_session" --table "${session_args[@]}" 2>/dev/null) || {
+  echo "bench_session failed:" >&2; echo "$session_out" >&2; exit 1; }
+if ! grep -q '^TABLE' <<<"$session_out"; then
+  # Without Dovecot the session figures are missing; say why.
+  echo "$session_out" >&2
+fi
+grep '^TABLE' <<<"$session_out" >>"$lines" || true
+
+awk -F'\t' '
+  BEGIN {
+    printf "| %-56s | %9s | %16s | %21s | %17s |\n", "Figure", "Count", "Median", "Spread (min-max)", "Ratio to client"
+    printf "|%s|%s|%s|%s|%s|\n", "----------------------------------------------------------",
+           "----------:", "-----------------:", "----------------------:", "------------------:"
+  }
+  {
+    spread = ($6 == "" ? "-" : sprintf("%s-%s %s", $6, $7, $4))
+    ratio = ($8 == "" ? "" : sprintf("%.2f", $8))
+    printf "| %-56s | %9s | %16s | %21s | %17s |\n", $2, $3, $5 " " $4, spread, ratio
+  }' "$lines"
