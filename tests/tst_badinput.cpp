@@ -6,6 +6,7 @@
 #include "settings/PasswordScrambler.h"
 #include "support/DesktopStub.h"
 #include "support/FormFixture.h"
+#include "support/SanitizerBuild.h"
 #include "support/ScriptedPop3Server.h"
 
 #include <QComboBox>
@@ -50,18 +51,6 @@ private:
 };
 
 namespace {
-
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-#else
-constexpr bool kSanitized = false;
-#endif
 
 QByteArray garbage(qsizetype size, quint32 seed)
 {

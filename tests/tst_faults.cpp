@@ -6,6 +6,7 @@
 #include "session/TClientSocket.h"
 #include "session/TClientWinSocket.h"
 #include "support/FormFixture.h"
+#include "support/SanitizerBuild.h"
 #include "support/ScriptedPop3Server.h"
 
 #include <QCheckBox>
@@ -45,19 +46,6 @@ private slots:
 };
 
 namespace {
-
-// Built with AddressSanitizer: everything runs several times slower.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-#else
-constexpr bool kSanitized = false;
-#endif
 
 const QByteArrayList kThreeRows{"1 120", "2 200", "3 300"};
 
