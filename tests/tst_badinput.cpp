@@ -6,6 +6,7 @@
 #include "settings/PasswordScrambler.h"
 #include "support/DesktopStub.h"
 #include "support/FormFixture.h"
+#include "support/RandomBytes.h"
 #include "support/SanitizerBuild.h"
 #include "support/ScriptedPop3Server.h"
 
@@ -51,15 +52,6 @@ private:
 };
 
 namespace {
-
-QByteArray garbage(qsizetype size, quint32 seed)
-{
-    QRandomGenerator random(seed);
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (qsizetype i = 0; i < size; ++i)
-        bytes[i] = char(random.bounded(256));
-    return bytes;
-}
 
 // Logs in to a scripted server with the window's fields as they are, and
 // lists one row: the window works.

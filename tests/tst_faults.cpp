@@ -6,6 +6,7 @@
 #include "session/TClientSocket.h"
 #include "session/TClientWinSocket.h"
 #include "support/FormFixture.h"
+#include "support/RandomBytes.h"
 #include "support/SanitizerBuild.h"
 #include "support/ScriptedPop3Server.h"
 
@@ -145,16 +146,6 @@ struct Session {
         return false;
     }
 };
-
-// Random bytes of every value, CR and LF among them, from a fixed seed.
-QByteArray garbage(qsizetype size, quint32 seed)
-{
-    QRandomGenerator random(seed);
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (qsizetype i = 0; i < size; ++i)
-        bytes[i] = char(random.bounded(256));
-    return bytes;
-}
 
 QByteArrayList splitRandomly(const QByteArray &bytes, quint32 seed)
 {
