@@ -1,5 +1,6 @@
 #include "app/StatusTextBar.h"
 #include "app/TForm1.h"
+#include "controls/ConsoleView.h"
 #include "app/TarnbeckApplication.h"
 #include "mailbox/MailListModel.h"
 #include "session/TClientSocket.h"
@@ -132,12 +133,12 @@ void BadInputTest::loginFieldsAreSentAsTyped()
     QVERIFY2(logsIn(w, server, heldUser, heldPassword), qPrintable(server.errors().join('\n').left(500)));
     QCOMPARE(server.received(),
              "user " + heldUser.toUtf8() + "\r\npass " + heldPassword.toUtf8() + "\r\nLIST\r\n");
-    const QStringList console = w.Memo1->toPlainText().split(QLatin1Char('\n'));
+    const QStringList console = w.Memo1->text().split(QLatin1Char('\n'));
     QVERIFY(console.contains(QStringLiteral("? USER ") + heldUser));
     // The password never reaches the console, not even in part.
     QVERIFY(console.contains(QStringLiteral("? PASS ") + QString(heldPassword.toUcs4().size(), QLatin1Char('*'))));
     if (heldPassword.size() > 3)
-        QVERIFY(!w.Memo1->toPlainText().contains(heldPassword));
+        QVERIFY(!w.Memo1->text().contains(heldPassword));
     QVERIFY(f.desktop.boxes.isEmpty());
 }
 
@@ -212,7 +213,7 @@ void BadInputTest::unusableServerField()
     QTRY_COMPARE_WITH_TIMEOUT(w.btnConn->text(), QStringLiteral("&Connect"), 20000);
     QVERIFY(!w.cSock->Active());
     QVERIFY(w.btnConn->isEnabled());
-    QTRY_VERIFY(!f.desktop.boxes.isEmpty() || !w.Memo1->toPlainText().isEmpty());
+    QTRY_VERIFY(!f.desktop.boxes.isEmpty() || !w.Memo1->text().isEmpty());
     QVERIFY(w.msgBar->text().startsWith(QStringLiteral(" Disconnected from")) ||
             w.msgBar->text().startsWith(QStringLiteral(" Trying to connect to")));
     qInfo("failed connect took %lld ms", clock.elapsed());

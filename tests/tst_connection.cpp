@@ -1,5 +1,6 @@
 #include "app/StatusTextBar.h"
 #include "app/TForm1.h"
+#include "controls/ConsoleView.h"
 #include "app/TarnbeckApplication.h"
 #include "session/TClientSocket.h"
 #include "support/FormFixture.h"
@@ -44,7 +45,7 @@ void setUp(TForm1 &w, const QString &server, quint16 port)
 
 QStringList consoleLines(const TForm1 &w)
 {
-    const QString text = w.Memo1->toPlainText();
+    const QString text = w.Memo1->text();
     return text.isEmpty() ? QStringList() : text.split(QLatin1Char('\n'));
 }
 
@@ -188,7 +189,7 @@ void ConnectionTest::unresolvableHost()
     QCOMPARE(box.icon, platform::BoxIcon::Error);
     QCOMPARE(w.msgBar->text(), QStringLiteral(" Disconnected from "));
     QCOMPARE(w.btnConn->text(), QStringLiteral("&Connect"));
-    QVERIFY(w.Memo1->toPlainText().isEmpty());
+    QVERIFY(w.Memo1->text().isEmpty());
     QVERIFY(!w.cSock->Active());
 }
 

@@ -1,4 +1,5 @@
 #include "app/TForm1.h"
+#include "controls/ConsoleView.h"
 #include "session/TClientSocket.h"
 #include "support/FormFixture.h"
 #include "support/ScriptedPop3Server.h"
@@ -7,6 +8,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QtTest>
@@ -21,6 +23,7 @@ private slots:
     void otherKeysReachTheField();
     void replyFollowsEcho();
     void clearEmptiesLog();
+    void hiddenLogCatchesUpWhenShown();
     void pageGivesFocusToPrompt();
 };
 
@@ -42,7 +45,7 @@ struct Connected {
     {
         return QTest::qWaitFor([&] { return w.cSock->Active() && server.isClientConnected(); }, 5000);
     }
-    QStringList console() const { return w.Memo1->toPlainText().split(QLatin1Char('\n')); }
+    QStringList console() const { return w.Memo1->text().split(QLatin1Char('\n')); }
 };
 
 }  // namespace
@@ -86,7 +89,7 @@ void ConsoleTest::enterWhileDisconnectedDoesNothing()
     w.txtCmdPromptKeyPress(w.txtCmdPrompt, key);
     QCOMPARE(key.unicode(), ushort(1));
     QCOMPARE(w.txtCmdPrompt->text(), QStringLiteral("STAT"));
-    QCOMPARE(w.Memo1->toPlainText(), QString());
+    QCOMPARE(w.Memo1->text(), QString());
 }
 
 void ConsoleTest::otherKeysReachTheField()
@@ -124,7 +127,49 @@ void ConsoleTest::clearEmptiesLog()
     QCOMPARE(c.console(), (QStringList{"one", "two"}));
     QVERIFY(c.w.btnClear->isEnabled());
     QTest::mouseClick(c.w.btnClear, Qt::LeftButton);
-    QCOMPARE(c.w.Memo1->toPlainText(), QString());
+    QCOMPARE(c.w.Memo1->text(), QString());
+    // Entries still waiting for the hidden log are cleared too.
+    c.w.AppendConsole(QStringLiteral("three"));
+    QTest::mouseClick(c.w.btnClear, Qt::LeftButton);
+    c.w.AppendConsole(QStringLiteral("four"));
+    QCOMPARE(c.console(), QStringList{"four"});
+}
+
+void ConsoleTest::hiddenLogCatchesUpWhenShown()
+{
+    FormFixture f;
+    TForm1 &w = *f.form;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QCOMPARE(w.pgControl->currentWidget(), w.pageGUI);
+    QStringList expected;
+    for (int i = 0; i < 300; ++i) {
+        w.AppendConsole(QStringLiteral("line %1\rsecond %1").arg(i));
+        expected << QStringLiteral("line %1").arg(i) << QStringLiteral("second %1").arg(i);
+    }
+    w.AppendConsole(QString());
+    expected << QString();
+    // Nothing went into the document while the page was hidden.
+    QCOMPARE(w.Memo1->pendingEntries(), 301);
+    QCOMPARE(w.Memo1->document()->toPlainText(), QString());
+
+    w.pgControl->setCurrentWidget(w.pageCMD);
+    QCOMPARE(w.Memo1->pendingEntries(), 0);
+    QCOMPARE(w.Memo1->document()->toPlainText().split(QLatin1Char('\n')), expected);
+    // Opened at the newest entries.
+    QScrollBar *bar = w.Memo1->verticalScrollBar();
+    QTRY_VERIFY(bar->maximum() > 0);
+    QTRY_COMPARE(bar->value(), bar->maximum());
+
+    // Shown: entries go straight in; hidden again: they wait, in order.
+    w.AppendConsole(QStringLiteral("shown"));
+    QCOMPARE(w.Memo1->pendingEntries(), 0);
+    w.pgControl->setCurrentWidget(w.pageGUI);
+    w.AppendConsole(QStringLiteral("hidden"));
+    QCOMPARE(w.Memo1->pendingEntries(), 1);
+    expected << QStringLiteral("shown") << QStringLiteral("hidden");
+    QCOMPARE(w.Memo1->text().split(QLatin1Char('\n')), expected);
+    QCOMPARE(w.Memo1->pendingEntries(), 0);
 }
 
 void ConsoleTest::pageGivesFocusToPrompt()

@@ -1,5 +1,6 @@
 #include "app/StatusTextBar.h"
 #include "app/TForm1.h"
+#include "controls/ConsoleView.h"
 #include "app/TarnbeckApplication.h"
 #include "mailbox/MailListModel.h"
 #include "mailbox/MailListView.h"
@@ -90,7 +91,7 @@ struct Session {
         return loggedIn(3);
     }
 
-    QStringList console() const { return w.Memo1->toPlainText().split(QLatin1Char('\n')); }
+    QStringList console() const { return w.Memo1->text().split(QLatin1Char('\n')); }
 
     QByteArrayList ids() const
     {

@@ -2,6 +2,7 @@
 #include "app/AppFailure.h"
 #include "app/StatusTextBar.h"
 #include "app/TForm1.h"
+#include "controls/ConsoleView.h"
 #include "app/TarnbeckApplication.h"
 #include "mailbox/MailListModel.h"
 #include "mailbox/MailListView.h"

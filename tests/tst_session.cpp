@@ -1,5 +1,6 @@
 #include "app/StatusTextBar.h"
 #include "app/TForm1.h"
+#include "controls/ConsoleView.h"
 #include "mailbox/MailListModel.h"
 #include "mailbox/MailListView.h"
 #include "session/TClientSocket.h"
@@ -99,7 +100,7 @@ struct Session {
         return QTest::qWaitFor([&] { return w.mailModel->count() == rows && w.SessionState == ssIdle; }, 5000);
     }
 
-    QStringList console() const { return w.Memo1->toPlainText().split(QLatin1Char('\n')); }
+    QStringList console() const { return w.Memo1->text().split(QLatin1Char('\n')); }
 
     void select(const QList<int> &rows)
     {

@@ -1,5 +1,6 @@
 #include "app/StatusTextBar.h"
 #include "app/TForm1.h"
+#include "controls/ConsoleView.h"
 #include "mailbox/MailListModel.h"
 #include "session/TClientSocket.h"
 #include "session/TClientWinSocket.h"
@@ -150,7 +151,7 @@ bool makeServerCertificate(const QString &dir, const QString &name, const QByteA
 
 QStringList consoleLines(const TForm1 &w)
 {
-    const QString text = w.Memo1->toPlainText();
+    const QString text = w.Memo1->text();
     return text.isEmpty() ? QStringList() : text.split(QLatin1Char('\n'));
 }
 
@@ -520,7 +521,7 @@ void TlsTest::fullSessionOverTls()
     w.btnQuitClick();
     QTRY_VERIFY_WITH_TIMEOUT(!w.cSock->Active(), 10000);
     QVERIFY2(consoleLines(w).filter(QStringLiteral("+OK Logging out, messages deleted")).size() == 1,
-             qPrintable(w.Memo1->toPlainText()));
+             qPrintable(w.Memo1->text()));
     QTRY_COMPARE_WITH_TIMEOUT(dovecot.messageCount(), 1, 10000);
     QCOMPARE(w.btnConn->text(), QStringLiteral("&Connect"));
 }

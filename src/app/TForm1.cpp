@@ -4,6 +4,7 @@
 #include "app/PasswordStyle.h"
 #include "app/StatusTextBar.h"
 #include "app/TarnbeckApplication.h"
+#include "controls/ConsoleView.h"
 #include "controls/THyperlinkLabel.h"
 #include "controls/TInputChecker.h"
 #include "mailbox/MailListModel.h"
@@ -22,7 +23,6 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QPainterPath>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QTabWidget>
@@ -392,11 +392,8 @@ void TForm1::buildCommandPage()
                                            "[ NOOP ] = [ RSET ] = [ UIDL ] = [QUIT] ="));
     anchors.add(Label11, QRect(18, -1, -1, -1), AnchorLayout::Top | AnchorLayout::Right);
 
-    Memo1 = new QPlainTextEdit(pageCMD);
+    Memo1 = new ConsoleView(pageCMD);
     Memo1->setObjectName(QStringLiteral("Memo1"));
-    Memo1->setReadOnly(true);
-    // A read-only log: an undo history would only keep a second copy of it.
-    Memo1->document()->setUndoRedoEnabled(false);
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Memo1->setEnabled(false);
     anchors.add(Memo1, QRect(0, 16, 530, 180), AnchorLayout::All);

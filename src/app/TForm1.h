@@ -18,7 +18,7 @@ class QComboBox;
 class QFrame;
 class QLabel;
 class QLineEdit;
-class QPlainTextEdit;
+class ConsoleView;
 class QPushButton;
 class QTabWidget;
 class MailListModel;
@@ -166,7 +166,7 @@ public:
 
     QWidget *pageCMD = nullptr;
     QLabel *Label11 = nullptr;
-    QPlainTextEdit *Memo1 = nullptr;
+    ConsoleView *Memo1 = nullptr;
     QLabel *Label5 = nullptr;
     QLineEdit *txtCmdPrompt = nullptr;
     QPushButton *btnClear = nullptr;

@@ -2,6 +2,7 @@
 
 #include "app/StatusTextBar.h"
 #include "app/TForm1.h"
+#include "controls/ConsoleView.h"
 #include "controls/TInputChecker.h"
 #include "platform/Desktop.h"
 #include "session/TClientSocket.h"
@@ -10,7 +11,6 @@
 
 #include <QComboBox>
 #include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QPushButton>
 
 namespace {

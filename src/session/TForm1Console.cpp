@@ -1,6 +1,7 @@
 // The command console: raw lines typed on the "TELNET" page, and its log.
 
 #include "app/TForm1.h"
+#include "controls/ConsoleView.h"
 #include "session/KeyPressFilter.h"
 #include "session/TClientSocket.h"
 #include "session/TClientWinSocket.h"
@@ -8,7 +9,6 @@
 
 #include <QApplication>
 #include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
 
@@ -28,7 +28,7 @@ void TForm1::txtCmdPromptKeyPress(QObject *, QChar &Key)
 
 void TForm1::btnClearClick(QObject *)
 {
-    Memo1->clear();
+    Memo1->clearEntries();
 }
 
 void TForm1::pageCMDEnter(QObject *)
@@ -39,8 +39,6 @@ void TForm1::pageCMDEnter(QObject *)
 
 void TForm1::bindSessionEvents()
 {
-    // The log is read-only: an undo history of every entry would only grow.
-    Memo1->setUndoRedoEnabled(false);
     connect(btnLogin, &QPushButton::clicked, this, [this] { btnLoginClick(btnLogin); });
     connect(btnList, &QPushButton::clicked, this, [this] { btnListClick(btnList); });
     connect(btnHeader, &QPushButton::clicked, this, [this] { btnHeaderClick(btnHeader); });

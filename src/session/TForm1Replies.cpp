@@ -3,6 +3,7 @@
 
 #include "app/StatusTextBar.h"
 #include "app/TForm1.h"
+#include "controls/ConsoleView.h"
 #include "mailbox/MailListModel.h"
 #include "mailbox/MailListView.h"
 #include "platform/Desktop.h"
@@ -13,10 +14,6 @@
 #include "viewer/TForm2.h"
 
 #include <QCoreApplication>
-#include <QAbstractTextDocumentLayout>
-#include <QPlainTextEdit>
-#include <QSignalBlocker>
-#include <QTextDocument>
 #include <QPushButton>
 
 #include <utility>
@@ -293,15 +290,5 @@ void TForm1::AppendStatusText(const QString &text)
 
 void TForm1::AppendConsole(const QString &entry)
 {
-    if (Memo1->isVisible()) {
-        Memo1->appendPlainText(platform::displayLineBreaks(entry));
-        return;
-    }
-    // While the console page is hidden nobody sees the entry being laid out,
-    // yet laying out (shaping) each block is most of what an append costs.
-    // The text goes into the document at once either way; with the layout's
-    // signals held back the blocks are laid out when first painted, and the
-    // editor sets its scroll bars again when it is shown.
-    const QSignalBlocker quietLayout(Memo1->document()->documentLayout());
-    Memo1->appendPlainText(platform::displayLineBreaks(entry));
+    Memo1->appendEntry(entry);
 }

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QPlainTextEdit>
+#include <QString>
+
+// The console's log: a read-only plain text view that takes whole entries,
+// each on a line of its own.
+//
+// A long batch adds two or more entries per message, and putting an entry
+// into a text document costs far more than the bytes it holds. While the
+// view is hidden nobody can see the entries, so they wait in a buffer and go
+// into the document in one insertion when the view is shown or its text is
+// read. What the user sees is the same either way.
+class ConsoleView : public QPlainTextEdit {
+    Q_OBJECT
+public:
+    explicit ConsoleView(QWidget *parent = nullptr);
+
+    // Adds one entry at the end; CR, LF and CR LF inside it start new lines.
+    void appendEntry(const QString &entry);
+    // Empties the log, entries still waiting included.
+    void clearEntries();
+    // The whole log, one line per line shown, entries still waiting included.
+    QString text();
+    // The number of entries waiting for the view to be shown.
+    int pendingEntries() const { return pendingCount; }
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
+private:
+    void flushPending();
+
+    QString pending;
+    int pendingCount = 0;
+};
