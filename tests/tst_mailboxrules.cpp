@@ -135,7 +135,8 @@ void TestMailboxRules::compareRows()
     QCOMPARE(sign(MailRowOrder::compare(column, ascending, rowA, rowB)), expected);
     // Antisymmetric, and the sort agrees.
     QCOMPARE(sign(MailRowOrder::compare(column, ascending, rowB, rowA)), -expected);
-    const std::vector<int> order = MailRowOrder::sortedOrder({rowA, rowB}, column, ascending);
+    const std::vector<MailRow> pair{rowA, rowB};
+    const std::vector<int> order = MailRowOrder::sortedOrder(pair, column, ascending);
     QCOMPARE(order, expected > 0 ? std::vector<int>({1, 0}) : std::vector<int>({0, 1}));
 }
 

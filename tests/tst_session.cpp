@@ -47,6 +47,7 @@ private slots:
     void bytesArrivingDuringViewerAreHandled();
     void headerReplyActsOnRequestedRow();
     void deleteReplyActsOnRequestedRow();
+    void replyFollowsItsRowThroughSortAndDuplicates();
     void plusLineAfterDeleteBatchDeletesNothing();
     void deleteBatchFromSelection();
     void readWithCheckedRowsAndNoSelection();
@@ -574,6 +575,40 @@ void SessionTest::deleteReplyActsOnRequestedRow()
     // Message 1 is gone from the list (the server deleted it), not message 3's row first.
     QCOMPARE(s.ids(), QByteArrayList{"2"});
     QTRY_VERIFY(!s.w.DeleteConfirmed);
+    CHECK_SERVER(s);
+}
+
+void SessionTest::replyFollowsItsRowThroughSortAndDuplicates()
+{
+    // A server that lists one message number twice: the reply still belongs
+    // to the row the command went out for, even after the list was sorted.
+    Session s;
+    s.login({"1 100", "2 200", "1 300"});
+    s.w.btnConnClick();
+    QVERIFY(s.loggedIn(3));
+    s.server.expect("TOP 1 0");
+    s.w.mailModel->setRowChecked(2, true);
+    s.w.btnHeaderClick();
+    QTRY_VERIFY(s.server.scriptDone());
+    s.w.mailInfoColumnClick(MailListModel::BytesColumn);  // ascending: no move
+    s.w.mailInfoColumnClick(MailListModel::BytesColumn);  // descending: "1 300" first
+    QCOMPARE(s.w.mailModel->subItem(0, MailRow::Bytes), QByteArray("300"));
+    s.server.sendRaw("+OK\r\nSubject: third\r\n.\r\n");
+    QTRY_COMPARE(s.w.mailModel->subItem(0, MailRow::Subject), QByteArray("third"));
+    QCOMPARE(s.w.mailModel->subItem(2, MailRow::Subject), QByteArray());
+    QCOMPARE(s.w.mailModel->checkedCount(), 0);
+
+    // The same for a delete: the other row with that number stays.
+    s.w.mailModel->setRowChecked(0, true);
+    s.server.expect("DELE 1");
+    s.f.desktop.setNextAnswer(BoxButton::Yes);
+    s.w.btnDeleteClick();
+    QTRY_VERIFY(s.server.scriptDone());
+    s.w.mailInfoColumnClick(MailListModel::BytesColumn);  // ascending again: "1 300" last
+    s.server.sendRaw("+OK\r\n");
+    QTRY_COMPARE(s.w.mailModel->count(), 2);
+    QCOMPARE(s.w.mailModel->subItem(0, MailRow::Bytes), QByteArray("100"));
+    QCOMPARE(s.w.mailModel->subItem(1, MailRow::Bytes), QByteArray("200"));
     CHECK_SERVER(s);
 }
 

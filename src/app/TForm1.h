@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QIcon>
 #include <QList>
+#include <QPersistentModelIndex>
 #include <QString>
 #include <QWidget>
 
@@ -104,9 +105,16 @@ public:
     ViewerFunction showViewer = defaultViewer();
     static ViewerFunction defaultViewer();
     // The message number of the TOP or DELE whose reply is awaited (empty
-    // when none is): the reply acts on that message's row, whatever the marks
-    // say by the time it comes.
+    // when none is) and the row it went out for, followed through sorting
+    // and removals: the reply acts on that row, whatever the marks say by
+    // the time it comes.
     QByteArray PendingMailId;
+    QPersistentModelIndex PendingMailRow;
+    void setPendingMail(int row);
+    void clearPendingMail();
+    // The row the awaited reply acts on (-1 when none), and into id its
+    // message number (empty when no reply was awaited); both are cleared.
+    int takePendingMail(QByteArray *id = nullptr);
     // The last DELE went out for a selected row with no row checked: the
     // batch then goes on through the selected rows.
     bool DeleteBySelection = false;
@@ -114,6 +122,9 @@ public:
     // --- mailbox list (mailbox/) ---
     int FindMailRow(const QByteArray &text, int subItem) const;
     int CountChecked() const;
+    // The row a command acts on: the first checked row, else the selected
+    // one; -1 when there is neither.
+    int TargetMailRow() const;
     QByteArray TargetMailId() const;
     void mailInfoChange();
     void selMailClick(QObject *Sender = nullptr);

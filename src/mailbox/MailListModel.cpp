@@ -43,7 +43,7 @@ QVariant MailListModel::data(const QModelIndex &index, int role) const
 {
     if (!index.isValid() || index.row() >= count() || index.column() >= ColumnCount)
         return {};
-    const MailRow &row = rows[static_cast<size_t>(index.row())];
+    const MailRow &row = rows[index.row()];
     const int column = index.column();
     switch (role) {
     case Qt::DisplayRole:
@@ -124,12 +124,12 @@ QByteArray MailListModel::subItem(int row, int subItem) const
 {
     if (row < 0 || row >= count() || subItem < 0 || subItem >= MailRow::SubItemCount)
         return {};
-    return rows[static_cast<size_t>(row)].texts[static_cast<size_t>(subItem)];
+    return rows[row].texts[static_cast<size_t>(subItem)];
 }
 
 bool MailListModel::isChecked(int row) const
 {
-    return row >= 0 && row < count() && rows[static_cast<size_t>(row)].checked;
+    return row >= 0 && row < count() && rows[row].checked;
 }
 
 int MailListModel::firstCheckedRow() const
@@ -137,7 +137,7 @@ int MailListModel::firstCheckedRow() const
     if (checkedRows <= 0)
         return -1;
     for (int r = std::max(firstCheckedHint, 0); r < count(); ++r) {
-        if (rows[static_cast<size_t>(r)].checked) {
+        if (rows[r].checked) {
             firstCheckedHint = r;
             return r;
         }
@@ -151,7 +151,7 @@ int MailListModel::findRow(QByteArrayView text, int subItem) const
     if (subItem < 0 || subItem >= MailRow::SubItemCount)
         return -1;
     for (int r = 0; r < count(); ++r) {
-        if (rows[static_cast<size_t>(r)].texts[static_cast<size_t>(subItem)] == text)
+        if (rows[r].texts[static_cast<size_t>(subItem)] == text)
             return r;
     }
     return -1;
@@ -165,7 +165,7 @@ void MailListModel::notifyChange()
 
 void MailListModel::markRow(int row, bool checked)
 {
-    rows[static_cast<size_t>(row)].checked = checked;
+    rows[row].checked = checked;
     if (checked) {
         ++checkedRows;
         firstCheckedHint = std::min(firstCheckedHint, row);
@@ -181,12 +181,12 @@ void MailListModel::addListingRows(const QList<ListingEntry> &entries)
     const int first = count();
     // One insertion for the whole listing: the view lays out and paints once.
     beginInsertRows(QModelIndex(), first, first + static_cast<int>(entries.size()) - 1);
-    rows.reserve(rows.size() + static_cast<size_t>(entries.size()));
+    rows.reserve(rows.size() + entries.size());
     for (const ListingEntry &entry : entries) {
         MailRow row;
         row.texts[MailRow::Id] = entry.number;
         row.texts[MailRow::Bytes] = entry.size;
-        rows.push_back(std::move(row));
+        rows.append(std::move(row));
     }
     endInsertRows();
     // Each added row is a change of its mark.
@@ -198,7 +198,7 @@ void MailListModel::setRowHeaders(int row, const QByteArray &subject, const QByt
 {
     if (row < 0 || row >= count())
         return;
-    MailRow &target = rows[static_cast<size_t>(row)];
+    MailRow &target = rows[row];
     if (target.texts[MailRow::Subject] == subject && target.texts[MailRow::From] == from
         && target.texts[MailRow::To] == to)
         return;
@@ -211,7 +211,7 @@ void MailListModel::setRowHeaders(int row, const QByteArray &subject, const QByt
 
 void MailListModel::setRowChecked(int row, bool checked)
 {
-    if (row < 0 || row >= count() || rows[static_cast<size_t>(row)].checked == checked)
+    if (row < 0 || row >= count() || rows[row].checked == checked)
         return;
     markRow(row, checked);
     const QModelIndex cell = index(row, CheckColumn);
@@ -225,7 +225,7 @@ void MailListModel::setRowsChecked(const QList<int> &rowList, bool checked)
     int high = -1;
     for (int row : rowList) {
         // The change handler may change other marks; look at each row afresh.
-        if (row < 0 || row >= count() || rows[static_cast<size_t>(row)].checked == checked)
+        if (row < 0 || row >= count() || rows[row].checked == checked)
             continue;
         markRow(row, checked);
         low = low < 0 ? row : std::min(low, row);
@@ -243,7 +243,7 @@ void MailListModel::setAllChecked(bool checked)
     int low = -1;
     int high = -1;
     for (int row = 0; row < count(); ++row) {
-        if (rows[static_cast<size_t>(row)].checked == checked)
+        if (rows[row].checked == checked)
             continue;
         markRow(row, checked);
         if (low < 0)
@@ -262,10 +262,12 @@ bool MailListModel::removeMailRow(int row)
         return false;
     restructuring = true;
     beginRemoveRows(QModelIndex(), row, row);
-    const bool wasChecked = rows[static_cast<size_t>(row)].checked;
+    const bool wasChecked = rows[row].checked;
     if (wasChecked)
         --checkedRows;
-    rows.erase(rows.begin() + row);
+    // The first row goes without moving the others (a batch deletes in list
+    // order); a later row moves only the rows behind it, as raw memory.
+    rows.remove(row);
     if (row < firstCheckedHint)
         --firstCheckedHint;
     endRemoveRows();
@@ -277,7 +279,7 @@ void MailListModel::removeAllMailRows()
 {
     restructuring = true;
     beginResetModel();
-    std::vector<MailRow>().swap(rows);  // give the memory of a large listing back
+    QList<MailRow>().swap(rows);  // give the memory of a large listing back
     checkedRows = 0;
     firstCheckedHint = 0;
     endResetModel();
@@ -291,11 +293,11 @@ void MailListModel::sortRows(int column, bool ascending)
     restructuring = true;
     emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
     const std::vector<int> order = MailRowOrder::sortedOrder(rows, column, ascending);
-    std::vector<MailRow> sorted;
+    QList<MailRow> sorted;
     sorted.reserve(rows.size());
-    std::vector<int> newRowOf(rows.size());
+    std::vector<int> newRowOf(static_cast<size_t>(rows.size()));
     for (size_t i = 0; i < order.size(); ++i) {
-        sorted.push_back(std::move(rows[static_cast<size_t>(order[i])]));
+        sorted.append(std::move(rows[order[i]]));
         newRowOf[static_cast<size_t>(order[i])] = static_cast<int>(i);
     }
     rows.swap(sorted);

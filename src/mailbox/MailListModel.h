@@ -9,7 +9,6 @@
 #include <QList>
 
 #include <functional>
-#include <vector>
 
 // The rows of the mailbox list: one message each, with a check mark and the
 // five texts ID, Subject, From, To, Bytes. Column 0 holds only the check box;
@@ -47,7 +46,7 @@ public:
     // Sub-item 0 to 4 of a row; empty for a row or sub-item that does not exist.
     QByteArray subItem(int row, int subItem) const;
     bool isChecked(int row) const;
-    const MailRow &mailRow(int row) const { return rows.at(static_cast<size_t>(row)); }
+    const MailRow &mailRow(int row) const { return rows.at(row); }
     int checkedCount() const { return checkedRows; }
     // The first checked row in list order, or -1.
     int firstCheckedRow() const;
@@ -79,7 +78,7 @@ private:
     void markRow(int row, bool checked);
     void notifyChange();
 
-    std::vector<MailRow> rows;
+    QList<MailRow> rows;
     int checkedRows = 0;
     // No row before this index is checked: the next checked row is found
     // without scanning the rows a batch has already worked through.

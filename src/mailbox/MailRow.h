@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QtGlobal>
 
 #include <array>
 
@@ -13,3 +14,7 @@ struct MailRow {
     std::array<QByteArray, SubItemCount> texts;
     bool checked = false;
 };
+
+// Rows are moved in memory as a whole (QByteArray is relocatable), so a list
+// of rows drops its first row without moving the others.
+Q_DECLARE_TYPEINFO(MailRow, Q_RELOCATABLE_TYPE);

@@ -141,7 +141,7 @@ int MailRowOrder::compare(int column, bool ascending, const MailRow &a, const Ma
     }
 }
 
-std::vector<int> MailRowOrder::sortedOrder(const std::vector<MailRow> &rows, int column, bool ascending)
+std::vector<int> MailRowOrder::sortedOrder(std::span<const MailRow> rows, int column, bool ascending)
 {
     std::vector<int> order(rows.size());
     if (column < 1 || column > MailRow::SubItemCount) {

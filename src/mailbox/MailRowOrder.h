@@ -4,6 +4,7 @@
 
 #include <QByteArrayView>
 
+#include <span>
 #include <vector>
 
 // The order of the mailbox list's rows by one column: numbers for ID and
@@ -17,7 +18,7 @@ public:
 
     // The row indices in sorted order. Rows that compare equal keep their
     // relative order, in either direction.
-    static std::vector<int> sortedOrder(const std::vector<MailRow> &rows, int column, bool ascending);
+    static std::vector<int> sortedOrder(std::span<const MailRow> rows, int column, bool ascending);
 
     // Byte comparison with a to z read as A to Z: at the first difference the
     // first byte minus the second; otherwise the shorter text goes first.

@@ -13,6 +13,8 @@
 #include <QHeaderView>
 #include <QItemSelectionModel>
 
+#include <utility>
+
 void TForm1::setUpMailList()
 {
     mailInfo->setModel(mailModel);
@@ -51,15 +53,43 @@ int TForm1::CountChecked() const
     return mailModel->count() == 0 ? 0 : mailModel->checkedCount();
 }
 
-QByteArray TForm1::TargetMailId() const
+int TForm1::TargetMailRow() const
 {
     // Checked rows go before the selection.
-    if (CheckedCount > 0) {
-        const int row = mailModel->firstCheckedRow();
-        return row < 0 ? QByteArray() : mailModel->subItem(row, MailRow::Id);
-    }
-    const int row = mailInfo->selectedRow();
+    return CheckedCount > 0 ? mailModel->firstCheckedRow() : mailInfo->selectedRow();
+}
+
+QByteArray TForm1::TargetMailId() const
+{
+    const int row = TargetMailRow();
     return row < 0 ? QByteArray() : mailModel->subItem(row, MailRow::Id);
+}
+
+void TForm1::setPendingMail(int row)
+{
+    PendingMailId = mailModel->subItem(row, MailRow::Id);
+    PendingMailRow = QPersistentModelIndex(mailModel->index(row, MailListModel::IdColumn));
+}
+
+void TForm1::clearPendingMail()
+{
+    PendingMailId.clear();
+    PendingMailRow = QPersistentModelIndex();
+}
+
+int TForm1::takePendingMail(QByteArray *id)
+{
+    const QByteArray pending = std::exchange(PendingMailId, QByteArray());
+    const QPersistentModelIndex kept = std::exchange(PendingMailRow, QPersistentModelIndex());
+    if (id)
+        *id = pending;
+    if (pending.isEmpty())
+        return -1;
+    // The row followed sorts and removals; after a new listing, which
+    // replaced all rows, the message is looked up by its number.
+    if (kept.isValid() && mailModel->subItem(kept.row(), MailRow::Id) == pending)
+        return kept.row();
+    return FindMailRow(pending, 0);
 }
 
 void TForm1::mailInfoChange()

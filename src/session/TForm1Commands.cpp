@@ -63,8 +63,8 @@ void TForm1::btnHeaderClick(QObject *)
     if (CheckedCount <= 0 && !mailInfo->hasSelectedRow())
         return;
     SessionState = ssWaitHeader;
-    const QByteArray n = TargetMailId();
-    PendingMailId = n;
+    setPendingMail(TargetMailRow());
+    const QByteArray n = PendingMailId;
     msgBar->setText(QStringLiteral(" Downloading Mail #") + decodeWireText(n) + QStringLiteral(" Header ..."));
     AppendConsole(QStringLiteral("? TOP ") + decodeWireText(n) + QStringLiteral(" 0"));
     sendCommand("TOP " + n + " 0" + kCrLf);
@@ -87,8 +87,8 @@ void TForm1::btnReadClick(QObject *)
         mailModel->setRowChecked(selected, true);
     else if (firstChecked >= 0)
         mailModel->setRowChecked(firstChecked, true);
-    const QByteArray n = TargetMailId();
-    PendingMailId = n;
+    setPendingMail(TargetMailRow());
+    const QByteArray n = PendingMailId;
     msgBar->setText(QStringLiteral(" Downloading Mail #") + decodeWireText(n) + QStringLiteral(" ..."));
     AppendConsole(QStringLiteral("RETR ") + decodeWireText(n));
     sendCommand("TOP " + n + " 100" + kCrLf);
@@ -98,9 +98,12 @@ void TForm1::btnDeleteClick(QObject *)
 {
     if (CheckedCount <= 0 && !mailInfo->hasSelectedRow())
         return;
-    const QByteArray n = TargetMailId();
+    const int row = TargetMailRow();
+    const QByteArray n = mailModel->subItem(row, MailRow::Id);
     if (n.isEmpty())
         return;
+    // The row is followed through whatever happens while the question is open.
+    const QPersistentModelIndex target(mailModel->index(row, MailListModel::IdColumn));
     if (!DeleteConfirmed) {
         platform::MessageBoxRequest box;
         box.parent = this;
@@ -119,6 +122,7 @@ void TForm1::btnDeleteClick(QObject *)
     DeleteBySelection = CheckedCount <= 0;
     SessionState = ssWaitDelete;
     PendingMailId = n;
+    PendingMailRow = target;
     msgBar->setText(QStringLiteral("Deleting Mail #") + decodeWireText(n) + QStringLiteral(" ..."));
     AppendConsole(QStringLiteral("DELE ") + decodeWireText(n));
     sendCommand("DELE " + n + kCrLf);
@@ -127,7 +131,7 @@ void TForm1::btnDeleteClick(QObject *)
 void TForm1::btnQuitClick(QObject *)
 {
     SessionState = ssIdle;
-    PendingMailId.clear();
+    clearPendingMail();
     AppendConsole(QStringLiteral("QUIT "));
     sendCommand("QUIT" + kCrLf);
     EnableMailboxControls(false);

@@ -122,7 +122,7 @@ void TForm1::handleEndMarker()
             platform::desktop().messageBox(box);
         }
     } else if (SessionState == ssReadBody || SessionState == ssHeaderBody) {
-        const QByteArray id = std::exchange(PendingMailId, QByteArray());
+        const int row = takePendingMail();
         if (MessageLines.isEmpty()) {
             if (SessionState == ssReadBody) {
                 // No viewer will open to give the page back: give it back here.
@@ -131,7 +131,6 @@ void TForm1::handleEndMarker()
             }
         } else {
             const HeaderFields headers = ScanHeaders(MessageLines);
-            const int row = id.isEmpty() ? -1 : FindMailRow(id, 0);
             if (row >= 0) {
                 mailModel->setRowHeaders(row, headers.subject, headers.sender, headers.recipient);
                 mailModel->setRowChecked(row, false);
@@ -158,7 +157,7 @@ void TForm1::handleEndMarker()
     } else if (SessionState == ssWaitRead) {
         // An end marker before the read's status line: no message will be
         // shown for this request, so the page the read took is given back.
-        PendingMailId.clear();
+        clearPendingMail();
         pageGUI->setEnabled(true);
         EnableMessageControls(CheckedCount > 0 || mailInfo->hasSelectedRow());
     }
@@ -197,7 +196,7 @@ void TForm1::handleStatusLine(char FirstChar, std::uint8_t State, const QByteArr
         if (!ok) {
             // A refused TOP: no reply body will follow for that message.
             if (State != ssWaitList)
-                PendingMailId.clear();
+                clearPendingMail();
             if (State == ssWaitRead) {
                 pageGUI->setEnabled(true);
                 EnableMessageControls(CheckedCount > 0 || mailInfo->hasSelectedRow());
@@ -219,7 +218,7 @@ void TForm1::handleStatusLine(char FirstChar, std::uint8_t State, const QByteArr
         if (ok)
             deleteStep();
         else
-            PendingMailId.clear();
+            clearPendingMail();
         break;
     case ssReadBody:
         filterReadLine(Line);
@@ -260,10 +259,10 @@ void TForm1::deleteStep()
 {
     // Only the reply to a DELE deletes: a "+" for anything else (a command
     // typed in the console after the batch) touches no row.
-    const QByteArray id = std::exchange(PendingMailId, QByteArray());
+    QByteArray id;
+    const int row = takePendingMail(&id);
     if (id.isEmpty())
         return;
-    const int row = FindMailRow(id, 0);
     if (row >= 0)
         removeDeletedMailRow(row);
     AppendStatusText(QStringLiteral(" Done."));
