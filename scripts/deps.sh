@@ -11,6 +11,10 @@ packages=(
 if [[ "${TARNBECK_WITH_SERVER:-0}" == 1 ]]; then
   packages+=(dovecot-core dovecot-pop3d openssl)
 fi
+if [[ "${TARNBECK_WITH_FUZZ:-0}" == 1 ]]; then
+  # clang with libFuzzer and the sanitizer runtimes.
+  packages+=(clang-14 libclang-rt-14-dev)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -8,6 +8,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 dir="$root/build-fuzz"
 seconds=${FUZZ_SECONDS:-60}
+TARNBECK_WITH_FUZZ=1 "$root/scripts/deps.sh"
 clang=$(command -v clang++-14 || command -v clang++ || true)
 if [[ -z "$clang" ]]; then
   echo "fuzz.sh: clang++ not found (install clang-14 and libclang-rt-14-dev)" >&2

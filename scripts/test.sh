@@ -1,10 +1,16 @@
 #!/usr/bin/env bash
 # Sets up a Debian 12 machine, builds Tarnbeck and runs every test: once in a
-# normal build (warnings are errors) and once under AddressSanitizer and
-# UndefinedBehaviorSanitizer.
+# normal build (warnings are errors), once under AddressSanitizer and
+# UndefinedBehaviorSanitizer, then each fuzz target for FUZZ_SECONDS (default
+# 60; scripts/fuzz.sh).
+#
+#   TARNBECK_SKIP_SANITIZERS=1   leaves out the sanitizer build
+#   TARNBECK_SKIP_FUZZ=1         leaves out the fuzzing
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-TARNBECK_WITH_SERVER=1 "$root/scripts/deps.sh"
+fuzz=1
+[[ "${TARNBECK_SKIP_FUZZ:-0}" == 1 ]] && fuzz=0
+TARNBECK_WITH_SERVER=1 TARNBECK_WITH_FUZZ=$fuzz "$root/scripts/deps.sh"
 jobs=$(nproc)
 
 "$root/scripts/build.sh" "$root/build" -DTARNBECK_WERROR=ON
@@ -13,4 +19,8 @@ jobs=$(nproc)
 if [[ "${TARNBECK_SKIP_SANITIZERS:-0}" != 1 ]]; then
   "$root/scripts/build.sh" "$root/build-asan" -DCMAKE_BUILD_TYPE=Debug -DTARNBECK_SANITIZE=ON -DTARNBECK_WERROR=ON
   (cd "$root/build-asan" && ctest --output-on-failure -j"$jobs")
+fi
+
+if [[ $fuzz == 1 ]]; then
+  "$root/scripts/fuzz.sh"
 fi

@@ -32,6 +32,7 @@ class FaultsTest : public QObject {
 private slots:
     void serverGoesAwayMidReply_data();
     void serverGoesAwayMidReply();
+    void commandSentIntoResetConnection();
     void stallLeavesDisconnectAndReconnect_data();
     void stallLeavesDisconnectAndReconnect();
     void tenMegabyteLine_data();
@@ -260,6 +261,31 @@ void FaultsTest::serverGoesAwayMidReply()
     }
     CHECK_NOTHING_DELETED(s, deletes);
     CHECK_SERVER(s);
+}
+
+void FaultsTest::commandSentIntoResetConnection()
+{
+    // The server resets the connection before the window has noticed; the
+    // next command is sent at once and its failure is reported from inside
+    // the send.
+    Session s;
+    QVERIFY(s.start());
+    s.server.resetClient();
+    QTest::qSleep(20);  // the reset reaches this side; no event is handled yet
+    s.w.mailModel->setRowChecked(1, true);
+    QVERIFY(s.w.btnHeader->isEnabled());
+    QTest::mouseClick(s.w.btnHeader, Qt::LeftButton);
+    QTest::mouseClick(s.w.btnHeader, Qt::LeftButton);  // a second press after the failed send
+    QTRY_COMPARE(s.w.btnConn->text(), QStringLiteral("&Connect"));
+    QVERIFY(!s.w.cSock->Active());
+    QVERIFY(!s.w.btnHeader->isEnabled());
+    QVERIFY2(s.w.msgBar->text().startsWith(QStringLiteral(" Disconnected from")), qPrintable(s.w.msgBar->text()));
+    // One command went out; the failure is the last word.
+    const QStringList console = s.console();
+    QCOMPARE(console.filter(QStringLiteral("? TOP")), QStringList{"? TOP 2 0"});
+    QVERIFY2(console.last().endsWith(QStringLiteral(")not opened !")), qPrintable(console.last()));
+    CHECK_NOTHING_DELETED(s, QByteArrayList());
+    QVERIFY(s.reconnects());
 }
 
 void FaultsTest::stallLeavesDisconnectAndReconnect_data()

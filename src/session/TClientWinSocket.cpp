@@ -146,8 +146,13 @@ qint64 TClientWinSocket::SendString(const QByteArray &text)
     Scope scope(this);
     QAbstractSocket *s = socket;
     const qint64 accepted = s->write(text);
-    if (accepted >= 0)
+    if (accepted >= 0) {
+        // Out at once, as a send on the socket itself would be: the server
+        // starts on a command while the handler that sent it goes on. A
+        // failure here is reported by the socket's error signal.
+        s->flush();
         return accepted;
+    }
 
     const QString message = s->errorString();
     const int left = raiseError(TErrorEvent::eeSend, errorNumber(s->error()));
