@@ -11,6 +11,10 @@
 //   bench_session --large         N = 1,000 and M = 100,000 as well
 //   bench_session --rows N --listing M --runs R
 //   bench_session --listing-only --listing M
+//   bench_session --memory        the heap over a session of 10,000 header
+//                                 fetches (ten Get Header batches over 1,000
+//                                 rows) and 1,000 reads, against the log the
+//                                 window keeps
 //   bench_session --table ...     the figures as tab-separated lines for
 //                                 scripts/bench.sh: TABLE, figure, count, unit,
 //                                 median, min, max, ratio to the sequential client
@@ -19,10 +23,12 @@
 // benchmark says so and exits 0.
 
 #include "app/TForm1.h"
+#include "controls/ConsoleView.h"
 #include "mailbox/MailListModel.h"
 #include "session/TClientSocket.h"
 #include "support/DovecotServer.h"
 #include "support/FormFixture.h"
+#include "viewer/TForm2.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -40,6 +46,10 @@
 #include <ctime>
 #include <functional>
 #include <vector>
+
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 namespace {
 
@@ -164,7 +174,12 @@ struct Window {
             if (done())
                 loop.quit();
         });
-        QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+        // A timer of its own, not a single shot left pending after the
+        // loop is gone (the memory figure would count every one of them).
+        QTimer deadline;
+        deadline.setSingleShot(true);
+        QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+        deadline.start(ms);
         poll.start(1);
         loop.exec();
         return done();
@@ -307,6 +322,97 @@ bool benchListing(int messages, int runs)
     return true;
 }
 
+// Bytes the program has allocated and not freed (glibc's count); -1 elsewhere.
+qint64 heapInUse()
+{
+#ifdef __GLIBC__
+    const struct mallinfo2 info = mallinfo2();
+    return qint64(info.uordblks + info.hblkhd);
+#else
+    return -1;
+#endif
+}
+
+double megabytes(qint64 bytes)
+{
+    return double(bytes) / (1024.0 * 1024.0);
+}
+
+// Ten Get Header batches over every row and then one read per row: the heap
+// after the first batch, after the tenth and after the reads, against what
+// the console log has grown by (the log is kept by design; a read's viewer is
+// filled and freed as the real one is, without its modal loop).
+bool benchMemory(int rows, int rounds)
+{
+    DovecotServer server;
+    server.addMessages(rows, 11);
+    QString why;
+    if (!server.start(&why)) {
+        std::printf("Dovecot did not start: %s\n", qPrintable(why));
+        return false;
+    }
+    Window win(server);
+    int viewed = 0;
+    win.w.showViewer = [&viewed](QWidget *owner, const QByteArray &to, const QByteArray &from,
+                                 const QByteArray &subject, const QList<QByteArray> &lines) {
+        TForm2 viewer(owner);
+        viewer.Fill(to, from, subject, lines);
+        ++viewed;
+    };
+    if (!win.connectAndList(rows)) {
+        std::printf("could not log in and list %d rows\n", rows);
+        return false;
+    }
+    const auto logBytes = [&win] { return qint64(win.w.Memo1->logLength()) * qint64(sizeof(QChar)); };
+    const auto headerBatch = [&win] {
+        win.w.AllMail->setChecked(true);
+        win.w.btnHeaderClick();
+        return win.until([&] { return win.w.SessionState == ssIdle && win.w.CheckedCount == 0; });
+    };
+
+    if (!headerBatch())
+        return false;
+    const qint64 heapFirst = heapInUse();
+    const qint64 logFirst = logBytes();
+    for (int round = 1; round < rounds; ++round) {
+        if (!headerBatch())
+            return false;
+    }
+    const qint64 heapHeaders = heapInUse();
+    const qint64 logHeaders = logBytes();
+    for (int row = 0; row < rows; ++row) {
+        win.w.mailModel->setRowChecked(row, true);
+        const int before = viewed;
+        win.w.btnReadClick();
+        if (!win.until([&] { return viewed > before && win.w.SessionState == ssIdle; }))
+            return false;
+    }
+    const qint64 heapReads = heapInUse();
+    const qint64 logReads = logBytes();
+    win.disconnect();
+
+    // The log's buffer grows by doubling, so up to the log's size again may
+    // be reserved and not yet used: what is beyond the log wanders within
+    // that, and grows only if something else is kept.
+    const auto beyond = [](qint64 heap, qint64 log) { return megabytes(heap - log); };
+    if (g_table) {
+        std::printf("TABLE\tMemory: heap beyond the log after 1 / %d header batches / %d reads\t%d\tMB\t%.1f / %.1f / %.1f\t\t\t\n",
+                    rounds, rows, rounds * rows + rows, beyond(heapFirst, logFirst),
+                    beyond(heapHeaders, logHeaders), beyond(heapReads, logReads));
+        std::printf("TABLE\tMemory: console log after the session\t%d\tMB\t%.1f\t\t\t\n", rounds * rows + rows,
+                    megabytes(logReads));
+        return true;
+    }
+    std::printf("Memory, %d rows (heap in use, glibc; the console log is kept by design):\n", rows);
+    std::printf("  after the first Get Header batch:       heap %6.1f MB, log %5.1f MB, beyond the log %5.1f MB\n",
+                megabytes(heapFirst), megabytes(logFirst), beyond(heapFirst, logFirst));
+    std::printf("  after %2d batches (%5d header fetches): heap %6.1f MB, log %5.1f MB, beyond the log %5.1f MB\n", rounds,
+                rounds * rows, megabytes(heapHeaders), megabytes(logHeaders), beyond(heapHeaders, logHeaders));
+    std::printf("  after %5d reads:                       heap %6.1f MB, log %5.1f MB, beyond the log %5.1f MB\n", rows,
+                megabytes(heapReads), megabytes(logReads), beyond(heapReads, logReads));
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
@@ -319,6 +425,7 @@ int main(int argc, char **argv)
     int listing = 10000;
     int runs = 3;
     bool large = false;
+    bool memory = false;
     const QStringList args = app.arguments();
     for (int i = 1; i < args.size(); ++i) {
         const QString &arg = args.at(i);
@@ -334,6 +441,8 @@ int main(int argc, char **argv)
             g_table = true;
         else if (arg == QLatin1String("--runs") && i + 1 < args.size())
             runs = std::max(1, args.at(++i).toInt());
+        else if (arg == QLatin1String("--memory"))
+            memory = true;
     }
 
     QString why;
@@ -342,6 +451,8 @@ int main(int argc, char **argv)
         return 0;
     }
 
+    if (memory)
+        return benchMemory(1000, 10) ? 0 : 1;
     if (!g_table)
         std::printf("Median of %d runs, Dovecot on loopback.\n", runs);
     if (rows > 0) {

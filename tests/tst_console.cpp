@@ -152,6 +152,7 @@ void ConsoleTest::hiddenLogCatchesUpWhenShown()
     // Nothing went into the document while the page was hidden.
     QCOMPARE(w.Memo1->pendingEntries(), 301);
     QCOMPARE(w.Memo1->document()->toPlainText(), QString());
+    QCOMPARE(w.Memo1->logLength(), expected.join(QLatin1Char('\n')).size());
 
     w.pgControl->setCurrentWidget(w.pageCMD);
     QCOMPARE(w.Memo1->pendingEntries(), 0);
@@ -168,6 +169,7 @@ void ConsoleTest::hiddenLogCatchesUpWhenShown()
     w.AppendConsole(QStringLiteral("hidden"));
     QCOMPARE(w.Memo1->pendingEntries(), 1);
     expected << QStringLiteral("shown") << QStringLiteral("hidden");
+    QCOMPARE(w.Memo1->logLength(), expected.join(QLatin1Char('\n')).size());
     QCOMPARE(w.Memo1->text().split(QLatin1Char('\n')), expected);
     QCOMPARE(w.Memo1->pendingEntries(), 0);
 }

@@ -2,6 +2,8 @@
 
 #include "platform/Desktop.h"
 
+#include <QTextDocument>
+
 ConsoleView::ConsoleView(QWidget *parent) : QPlainTextEdit(parent)
 {
     setReadOnly(true);
@@ -11,22 +13,22 @@ ConsoleView::ConsoleView(QWidget *parent) : QPlainTextEdit(parent)
 
 void ConsoleView::appendEntry(const QString &entry)
 {
-    const QString lines = platform::displayLineBreaks(entry);
+    QString lines = platform::displayLineBreaks(entry);
     if (isVisible()) {
         flushPending();
         appendPlainText(lines);
         return;
     }
-    if (pendingCount > 0)
-        pending += QLatin1Char('\n');
-    pending += lines;
-    ++pendingCount;
+    // Kept for a while: without the spare room decoding may have left.
+    lines.squeeze();
+    pendingLength += lines.size();
+    pending.append(std::move(lines));
 }
 
 void ConsoleView::clearEntries()
 {
     pending.clear();
-    pendingCount = 0;
+    pendingLength = 0;
     clear();
 }
 
@@ -34,6 +36,16 @@ QString ConsoleView::text()
 {
     flushPending();
     return toPlainText();
+}
+
+qsizetype ConsoleView::logLength() const
+{
+    // The document counts one paragraph separator more than its text has;
+    // each waiting entry will begin a line of its own.
+    if (pending.isEmpty())
+        return document()->characterCount() - 1;
+    const qsizetype breaks = pending.size() - (document()->isEmpty() ? 1 : 0);
+    return document()->characterCount() - 1 + breaks + pendingLength;
 }
 
 void ConsoleView::showEvent(QShowEvent *event)
@@ -46,11 +58,12 @@ void ConsoleView::showEvent(QShowEvent *event)
 
 void ConsoleView::flushPending()
 {
-    if (pendingCount == 0)
+    if (pending.isEmpty())
         return;
     // One insertion: the entries joined by line breaks make the same lines
     // as appending them one by one.
-    const QString lines = std::exchange(pending, QString());
-    pendingCount = 0;
+    const QString lines = pending.join(QLatin1Char('\n'));
+    pending.clear();
+    pendingLength = 0;
     appendPlainText(lines);
 }

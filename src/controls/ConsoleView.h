@@ -2,6 +2,7 @@
 
 #include <QPlainTextEdit>
 #include <QString>
+#include <QStringList>
 
 // The console's log: a read-only plain text view that takes whole entries,
 // each on a line of its own.
@@ -23,7 +24,9 @@ public:
     // The whole log, one line per line shown, entries still waiting included.
     QString text();
     // The number of entries waiting for the view to be shown.
-    int pendingEntries() const { return pendingCount; }
+    int pendingEntries() const { return static_cast<int>(pending.size()); }
+    // The characters the log holds, entries still waiting included.
+    qsizetype logLength() const;
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -31,6 +34,8 @@ protected:
 private:
     void flushPending();
 
-    QString pending;
-    int pendingCount = 0;
+    // Kept one by one: a single growing text would reserve up to its own
+    // size again; the entries are joined once, when shown.
+    QStringList pending;
+    qsizetype pendingLength = 0;
 };
