@@ -241,7 +241,7 @@ void TestDovecotFixture::generatorVariesMessages()
     QSet<QByteArray> subjects;
     for (int i = 0; i < 20; ++i)
         kinds.insert(MailboxGenerator::kindOf(seed, i));
-    QCOMPARE(kinds.size(), 7); // all but Large in any 20
+    QCOMPARE(kinds.size(), 8); // all but Large in any 20
 
     bool large = false;
     for (int i = 0; i < 100; ++i) {
@@ -281,6 +281,17 @@ void TestDovecotFixture::generatorVariesMessages()
         case Kind::Spam:
             QVERIFY(MailboxGenerator::headerValue(raw, "Content-Type").startsWith("text/html"));
             break;
+        case Kind::Newsletter: {
+            const QByteArray type = MailboxGenerator::headerValue(raw, "Content-Type");
+            QVERIFY(type.startsWith("multipart/alternative; boundary=\""));
+            const QByteArray boundary = type.mid(type.indexOf('"') + 1).chopped(1);
+            QCOMPARE(raw.count("\n--" + boundary + '\n'), 2);  // a plain part, then the HTML one
+            QVERIFY(raw.contains("\n\n--" + boundary + "\nContent-Type: text/plain"));
+            QVERIFY(raw.endsWith("\n--" + boundary + "--\n"));
+            QVERIFY(MailboxGenerator::headerValue(raw, "List-Unsubscribe").startsWith("<https://"));
+            QCOMPARE(MailboxGenerator::headerValue(raw, "Precedence"), QByteArray("bulk"));
+            break;
+        }
         case Kind::Plain:
         case Kind::EightBitHeader:
             break;

@@ -165,6 +165,20 @@ void DovecotIntegrationTest::cleanMailbox()
     QCOMPARE(shown.count(shown.last()), 2);
     QVERIFY(c.w.msgBar->text().contains(QStringLiteral(" Skipping attachment ...")));
 
+    // A newsletter: its plain version is shown, the HTML one after it is cut.
+    const int newsletter = firstOfKind(Kind::Newsletter);
+    QVERIFY(newsletter >= 0);
+    c.w.mailInfo->selectionModel()->select(c.w.mailModel->index(newsletter, 1),
+                                           QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    c.w.btnReadClick();
+    QTRY_COMPARE_WITH_TIMEOUT(c.viewed.size(), 3, 15000);
+    const QList<QByteArray> letter = c.viewed.last().lines;
+    QCOMPARE(letter, topLines(MailboxGenerator::message(kSeed, newsletter), 100).mid(0, letter.size()));
+    QVERIFY(letter.contains("Content-Type: text/plain; charset=us-ascii"));
+    QVERIFY(!letter.contains("Content-Type: text/html; charset=us-ascii"));
+    QVERIFY(!letter.contains("<html><body>"));
+    QCOMPARE(letter.count(letter.last()), 2);
+
     // A delete batch over checked rows, one question.
     c.w.mailInfo->selectionModel()->clearSelection();
     const QList<int> doomed{1, 3, 6, 20, kMessages - 1};

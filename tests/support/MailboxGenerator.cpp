@@ -29,9 +29,9 @@ using Kind = MailboxGenerator::Kind;
 // Plain slot in every 100.
 constexpr std::array<Kind, 20> Schedule = {
     Kind::Plain, Kind::Reply, Kind::Spam, Kind::Attachment, Kind::Plain,
-    Kind::DotLines, Kind::Reply, Kind::EightBitHeader, Kind::Plain, Kind::Spam,
+    Kind::DotLines, Kind::Reply, Kind::EightBitHeader, Kind::Newsletter, Kind::Spam,
     Kind::Reply, Kind::EncodedHeader, Kind::Plain, Kind::Attachment, Kind::Reply,
-    Kind::DotLines, Kind::Spam, Kind::Plain, Kind::Reply, Kind::Plain,
+    Kind::DotLines, Kind::Spam, Kind::Plain, Kind::Reply, Kind::Newsletter,
 };
 constexpr int LargeSlot = 37; // 37 % 20 == 17, a Plain slot
 static_assert(Schedule[LargeSlot % Schedule.size()] == Kind::Plain);
@@ -155,6 +155,24 @@ constexpr std::array<Named, 4> EncodedSenders = {{
     {"=?UTF-8?Q?Fran=C3=A7oise_L=C3=A9ger?=", "f.leger@example.net"},
     {"=?utf-8?q?=C3=85sa_Lindstr=C3=B6m?=", "asa.lindstrom@uni-example.edu"},
 }};
+// Mailing lists: display name, sender address, list id.
+struct List {
+    Words name;
+    Words address;
+    Words id;
+};
+constexpr std::array<List, 5> NewsletterLists = {{
+    {"Harbour Works Weekly", "news@harbour-works.example", "weekly.harbour-works.example"},
+    {"Northfield Garden Club", "club@northfield.example", "members.northfield.example"},
+    {"Example Shop Deals", "deals@shop.example.com", "deals.shop.example.com"},
+    {"Studio Vogt Newsletter", "newsletter@studio-vogt.example", "news.studio-vogt.example"},
+    {"Campus News", "campus-news@uni-example.edu", "campus-news.uni-example.edu"},
+}};
+constexpr std::array<Words, 6> NewsletterTopics = {
+    "This week: five things you missed", "Your monthly update", "New arrivals and autumn sale",
+    "Events calendar for next month", "Tips, stories and a short survey", "What's new in our workshop",
+};
+
 constexpr std::array<Words, 3> DotSubjects = {
     "Config files: .profile and friends", "...and one more thing", "Notes on the .htaccess change",
 };
@@ -387,6 +405,26 @@ QByteArray MailboxGenerator::message(quint32 seed, int index)
             + bytes(AttachmentTypes[which]) + "; name=\"" + bytes(AttachmentNames[which])
             + "\"\nContent-Transfer-Encoding: base64\nContent-Disposition: attachment; filename=\""
             + bytes(AttachmentNames[which]) + "\"\n\n" + base64Lines(rng, size) + "\n--" + boundary + "--\n";
+        break;
+    }
+    case Kind::Newsletter: {
+        // Bulk mail from a list: a plain and an HTML version of the same text.
+        const List &list = rng.pick(NewsletterLists);
+        fromName = bytes(list.name);
+        from.address = bytes(list.address);
+        subject = fromName + ": " + bytes(rng.pick(NewsletterTopics));
+        const QByteArray unsubscribe = "https://" + bytes(list.id) + "/unsubscribe?u=" + hex(rng, 10);
+        extra += "List-Id: " + fromName + " <" + bytes(list.id) + ">\nList-Unsubscribe: <" + unsubscribe
+            + ">\nPrecedence: bulk\n";
+        const QByteArray boundary = "=_news_" + hex(rng, 12);
+        contentType = "multipart/alternative; boundary=\"" + boundary + '"';
+        encoding.clear();
+        const QByteArray text = paragraph(rng, rng.between(3, 6));
+        body = "--" + boundary + "\nContent-Type: text/plain; charset=us-ascii\n\n" + subject + "\n\n" + text
+            + "\nUnsubscribe: " + unsubscribe + "\n\n--" + boundary
+            + "\nContent-Type: text/html; charset=us-ascii\n\n<html><body>\n<h2>" + subject + "</h2>\n<p>" + text
+            + "</p>\n<p><a href=\"" + unsubscribe + "\">Unsubscribe</a></p>\n</body></html>\n\n--" + boundary
+            + "--\n";
         break;
     }
     case Kind::DotLines:

@@ -28,7 +28,7 @@ public:
 
     // The kinds of generated message. Any 20 consecutive seeded messages hold
     // every kind but Large, which comes once in 100.
-    enum class Kind { Plain, Reply, Spam, Attachment, DotLines, EightBitHeader, EncodedHeader, Large };
+    enum class Kind { Plain, Reply, Spam, Attachment, DotLines, EightBitHeader, EncodedHeader, Newsletter, Large };
 
     explicit MailboxGenerator(const QString &maildir);
 
