@@ -396,7 +396,7 @@ bool benchMemory(int rows, int rounds)
     // that, and grows only if something else is kept.
     const auto beyond = [](qint64 heap, qint64 log) { return megabytes(heap - log); };
     if (g_table) {
-        std::printf("TABLE\tMemory: heap beyond the log after 1 / %d header batches / %d reads\t%d\tMB\t%.1f / %.1f / %.1f\t\t\t\n",
+        std::printf("TABLE\tMemory: heap beyond log after 1 / %d batches / %d reads\t%d\tMB\t%.1f / %.1f / %.1f\t\t\t\n",
                     rounds, rows, rounds * rows + rows, beyond(heapFirst, logFirst),
                     beyond(heapHeaders, logHeaders), beyond(heapReads, logReads));
         std::printf("TABLE\tMemory: console log after the session\t%d\tMB\t%.1f\t\t\t\n", rounds * rows + rows,
