@@ -32,6 +32,7 @@ for source in "$root"/fuzz/fuzz_*.cpp; do
 done
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:symbolize=1
+export LSAN_OPTIONS=suppressions=$root/fuzz/lsan.supp
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 failed=()
 for name in "${targets[@]}"; do

@@ -37,6 +37,7 @@ private slots:
     void deleteAnsweredNoSendsNothing();
     void refusedDeleteStopsBatch();
     void saveAndQuit();
+    void marksGoWithReloadedList();
 
     // Sound behaviour where the plain rules would lose or misplace mail.
     void statusLineSplitByTransport();
@@ -424,6 +425,32 @@ void SessionTest::saveAndQuit()
     QTRY_VERIFY(!s.w.cSock->Active());
     QVERIFY(s.console().contains(QStringLiteral("+OK bye")));
     QVERIFY(s.server.received().endsWith("QUIT\r\n"));
+    CHECK_SERVER(s);
+}
+
+void SessionTest::marksGoWithReloadedList()
+{
+    // Checked rows, then Mailbox: until the new listing arrives the list is
+    // empty, and Get Header or Read Mail has nothing to act on.
+    Session s;
+    s.login(kThreeRows);
+    s.w.btnConnClick();
+    QVERIFY(s.loggedIn(3));
+    s.w.mailModel->setRowChecked(0, true);
+    s.w.mailModel->setRowChecked(2, true);
+    s.server.expect("LIST");
+    s.w.btnListClick();
+    QTRY_VERIFY(s.server.scriptDone());
+    QCOMPARE(s.w.mailModel->count(), 0);
+    QCOMPARE(s.w.CheckedCount, 0);
+    s.w.btnHeaderClick();
+    s.w.btnReadClick();
+    QVERIFY(s.w.pageGUI->isEnabled());
+    s.server.reply({"+OK", "1 120", "."});
+    QTRY_COMPARE(s.w.mailModel->count(), 1);
+    QTRY_COMPARE(s.w.SessionState, std::uint8_t(ssIdle));
+    // Nothing but LIST went out after the login.
+    QCOMPARE(s.server.receivedLines().mid(2), (QByteArrayList{"LIST", "LIST"}));
     CHECK_SERVER(s);
 }
 

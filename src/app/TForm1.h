@@ -79,6 +79,9 @@ public:
     void cSockDisconnect(QObject *Sender, TClientWinSocket *Socket);
     void cSockError(QObject *Sender, TClientWinSocket *Socket, TErrorEvent ErrorEvent, int &ErrorCode);
     void cSockRead(QObject *Sender, TClientWinSocket *Socket);
+    // One read's bytes, as cSockRead hands them over: shown, split into
+    // lines and dispatched.
+    void handleReceivedBytes(QByteArray chunk);
     void AppendStatusText(const QString &text);
     // Appends one entry to the console log (line breaks inside start new lines).
     void AppendConsole(const QString &entry);
@@ -139,6 +142,8 @@ public:
     // the change handler and takes its mark out of CheckedCount (a row that
     // was not checked leaves CheckedCount as it is; it never goes below 0).
     void removeDeletedMailRow(int row);
+    // Empties the list; with the rows go their marks.
+    void removeAllMailRows();
     // Sets up mailInfo's columns and model and binds the list's and the two
     // boxes' events to the handlers above; called once by FormCreate.
     void setUpMailList();

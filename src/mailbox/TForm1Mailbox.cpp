@@ -167,3 +167,12 @@ void TForm1::removeDeletedMailRow(int row)
     if (mailModel->removeMailRow(row) && CheckedCount > 0)
         --CheckedCount;
 }
+
+void TForm1::removeAllMailRows()
+{
+    // Emptying the list runs no change handler, yet a count of checked rows
+    // left behind would let Get Header or Read Mail send a command for a row
+    // that is gone ("TOP  0") until the next listing arrives.
+    mailModel->removeAllMailRows();
+    CheckedCount = 0;
+}

@@ -52,7 +52,7 @@ void TForm1::btnLoginClick(QObject *)
 void TForm1::btnListClick(QObject *)
 {
     SessionState = ssWaitList;
-    mailModel->removeAllMailRows();
+    removeAllMailRows();
     AppendConsole(QStringLiteral("? LIST"));
     msgBar->setText(QStringLiteral(" Downloading Mail List ..."));
     sendCommand("LIST" + kCrLf);
@@ -135,5 +135,5 @@ void TForm1::btnQuitClick(QObject *)
     AppendConsole(QStringLiteral("QUIT "));
     sendCommand("QUIT" + kCrLf);
     EnableMailboxControls(false);
-    mailModel->removeAllMailRows();
+    removeAllMailRows();
 }

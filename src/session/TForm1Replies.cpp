@@ -53,21 +53,26 @@ void TForm1::cSockRead(QObject *, TClientWinSocket *Socket)
         QByteArray chunk = Socket->ReceivePending();
         if (chunk.isEmpty())
             break;
-        if (chunk.contains('\0'))
-            chunk.removeIf([](char c) { return c == '\0'; });
-        if (!isCollecting(SessionState))
-            AppendConsole(decodeWireText(trimmedLow(chunk)));
-
-        QList<QByteArray> lines;
-        replyAssembler.feed(chunk, lines);
-        ReplyLines = lines;
-        for (QByteArray &line : lines)
-            pendingReplyLines.push_back(std::move(line));
-        // A read inside a nested loop leaves its lines to the loop below it,
-        // so that lines are always handled in the order they came.
-        if (!dispatchingReplies)
-            dispatchReplyLines();
+        handleReceivedBytes(std::move(chunk));
     }
+}
+
+void TForm1::handleReceivedBytes(QByteArray chunk)
+{
+    if (chunk.contains('\0'))
+        chunk.removeIf([](char c) { return c == '\0'; });
+    if (!isCollecting(SessionState))
+        AppendConsole(decodeWireText(trimmedLow(chunk)));
+
+    QList<QByteArray> lines;
+    replyAssembler.feed(chunk, lines);
+    ReplyLines = lines;
+    for (QByteArray &line : lines)
+        pendingReplyLines.push_back(std::move(line));
+    // A read inside a nested loop leaves its lines to the loop below it,
+    // so that lines are always handled in the order they came.
+    if (!dispatchingReplies)
+        dispatchReplyLines();
 }
 
 void TForm1::dispatchReplyLines()

@@ -23,6 +23,8 @@ public:
     // Answers for the next boxes, in order; without one a box answers with its
     // default button (or Ok).
     void setNextAnswer(platform::BoxButton answer) { answers.enqueue(answer); }
+    // Forgets the answers no box has taken.
+    void clearAnswers() { answers.clear(); }
     // The next save dialogs' answers, in order; without one the dialog is cancelled.
     void setNextFileName(const QString &name) { fileNames.enqueue(name); }
     void setScreenSize(QSize size) { screen = size; }
