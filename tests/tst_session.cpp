@@ -446,6 +446,13 @@ void SessionTest::marksGoWithReloadedList()
     s.w.btnHeaderClick();
     s.w.btnReadClick();
     QVERIFY(s.w.pageGUI->isEnabled());
+    // Even a count that claimed a checked row finds no row to ask for.
+    s.w.CheckedCount = 1;
+    s.w.btnHeaderClick();
+    s.w.btnReadClick();
+    QVERIFY(s.w.pageGUI->isEnabled());
+    QCOMPARE(s.w.SessionState, std::uint8_t(ssWaitList));
+    s.w.CheckedCount = 0;
     s.server.reply({"+OK", "1 120", "."});
     QTRY_COMPARE(s.w.mailModel->count(), 1);
     QTRY_COMPARE(s.w.SessionState, std::uint8_t(ssIdle));

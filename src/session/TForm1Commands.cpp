@@ -62,8 +62,11 @@ void TForm1::btnHeaderClick(QObject *)
 {
     if (CheckedCount <= 0 && !mailInfo->hasSelectedRow())
         return;
+    const int row = TargetMailRow();
+    if (row < 0)
+        return;  // no row to ask for: never a "TOP" without a number
     SessionState = ssWaitHeader;
-    setPendingMail(TargetMailRow());
+    setPendingMail(row);
     const QByteArray n = PendingMailId;
     msgBar->setText(QStringLiteral(" Downloading Mail #") + decodeWireText(n) + QStringLiteral(" Header ..."));
     AppendConsole(QStringLiteral("? TOP ") + decodeWireText(n) + QStringLiteral(" 0"));
@@ -74,13 +77,15 @@ void TForm1::btnReadClick(QObject *)
 {
     if (CheckedCount <= 0 && !mailInfo->hasSelectedRow())
         return;
-    pageGUI->setEnabled(false);
-    EnableMessageControls(false);
-    SessionState = ssWaitRead;
     // With nothing selected the first checked row is read: remember it
     // before clearing "All" takes its mark away.
     const int selected = mailInfo->selectedRow();
     const int firstChecked = selected < 0 ? mailModel->firstCheckedRow() : -1;
+    if (selected < 0 && firstChecked < 0)
+        return;  // no row to read
+    pageGUI->setEnabled(false);
+    EnableMessageControls(false);
+    SessionState = ssWaitRead;
     AllMail->setChecked(false);
     selMail->setChecked(false);
     if (selected >= 0)
