@@ -58,9 +58,11 @@ std::vector<Row> snapshot(TForm1 &w)
 {
     std::vector<Row> rows;
     const int pending = awaitsDelete(w) && w.PendingMailRow.isValid() ? w.PendingMailRow.row() : -1;
+    const QList<int> selected = w.mailInfo->selectedRows();
     for (int r = 0; r < w.mailModel->count(); ++r) {
         const QModelIndex index = w.mailModel->index(r, MailListModel::IdColumn);
-        rows.push_back({QPersistentModelIndex(index), r == pending || (isMarked(w, r) && w.DeleteConfirmed)});
+        const bool marked = w.mailModel->isChecked(r) || selected.contains(r);
+        rows.push_back({QPersistentModelIndex(index), r == pending || (marked && w.DeleteConfirmed)});
     }
     return rows;
 }

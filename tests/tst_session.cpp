@@ -59,6 +59,8 @@ private slots:
 
 namespace {
 
+const QByteArrayList kThreeRows{"1 120", "2 200", "3 300"};
+
 struct Viewed {
     QByteArray to, from, subject;
     QList<QByteArray> lines;
@@ -102,6 +104,14 @@ struct Session {
         return QTest::qWaitFor([&] { return w.mailModel->count() == rows && w.SessionState == ssIdle; }, 5000);
     }
 
+    // Connects, logs in and waits for the listing's rows.
+    bool start(const QByteArrayList &listing = kThreeRows)
+    {
+        login(listing);
+        w.btnConnClick();
+        return loggedIn(int(listing.size()));
+    }
+
     QStringList console() const { return w.Memo1->text().split(QLatin1Char('\n')); }
 
     void select(const QList<int> &rows)
@@ -122,8 +132,6 @@ struct Session {
 
     QString problems() const { return server.errors().join(QLatin1Char('\n')); }
 };
-
-const QByteArrayList kThreeRows{"1 120", "2 200", "3 300"};
 
 }  // namespace
 
@@ -224,9 +232,7 @@ void SessionTest::emptyMailbox()
 void SessionTest::headerBatchOverTwoRows()
 {
     Session s;
-    s.login(kThreeRows);
-    s.w.btnConnClick();
-    QVERIFY(s.loggedIn(3));
+    QVERIFY(s.start());
     s.server.expect("TOP 1 0").reply({"+OK", "From: a@x", "Subject: first", "To: me", "", "."});
     s.server.expect("TOP 3 0").chunks({"+OK\r\nSubject: third\r\n", "From: c@x\r\n.\r\n"}, 30);
     s.w.mailModel->setRowChecked(0, true);
@@ -254,9 +260,7 @@ void SessionTest::headerBatchOverTwoRows()
 void SessionTest::headerOfSelectedRowOnly()
 {
     Session s;
-    s.login(kThreeRows);
-    s.w.btnConnClick();
-    QVERIFY(s.loggedIn(3));
+    QVERIFY(s.start());
     s.server.expect("TOP 2 0").reply({"+OK", "Subject: two", "."});
     s.select({1});
     s.w.btnHeaderClick();
@@ -269,9 +273,7 @@ void SessionTest::headerOfSelectedRowOnly()
 void SessionTest::readSkipsAttachment()
 {
     Session s;
-    s.login(kThreeRows);
-    s.w.btnConnClick();
-    QVERIFY(s.loggedIn(3));
+    QVERIFY(s.start());
     s.server.expect("TOP 2 100")
         .reply({"+OK", "From: a@x", "To: b@y", "Subject: pics", "Content-Type: multipart/mixed", "", "--XYZ",
                 "hello", "--XYZ", "Content-Type: image/png", "AAAA", "--XYZ", "BBBB", "--XYZ--", "."});
@@ -298,9 +300,7 @@ void SessionTest::readSkipsAttachment()
 void SessionTest::readWithNothingBeforeEndMarker()
 {
     Session s;
-    s.login(kThreeRows);
-    s.w.btnConnClick();
-    QVERIFY(s.loggedIn(3));
+    QVERIFY(s.start());
     s.server.expect("TOP 1 100").reply({"+OK", "."});
     s.select({0});
     s.w.btnReadClick();
@@ -316,9 +316,7 @@ void SessionTest::readWithNothingBeforeEndMarker()
 void SessionTest::readRefusedGivesPageBack()
 {
     Session s;
-    s.login(kThreeRows);
-    s.w.btnConnClick();
-    QVERIFY(s.loggedIn(3));
+    QVERIFY(s.start());
     s.server.expect("TOP 1 100").reply({"-ERR no such message"});
     s.select({0});
     s.w.btnReadClick();
@@ -331,9 +329,7 @@ void SessionTest::readRefusedGivesPageBack()
 void SessionTest::deleteBatchOverThreeRows()
 {
     Session s;
-    s.login(kThreeRows);
-    s.w.btnConnClick();
-    QVERIFY(s.loggedIn(3));
+    QVERIFY(s.start());
     s.server.expect("DELE 1").reply({"+OK"}).expect("DELE 2").reply({"+OK"}).expect("DELE 3").reply({"+OK"});
     s.w.AllMail->setChecked(true);
     QCOMPARE(s.w.CheckedCount, 3);
@@ -363,9 +359,7 @@ void SessionTest::deleteBatchOverThreeRows()
 void SessionTest::deleteAnsweredNoSendsNothing()
 {
     Session s;
-    s.login(kThreeRows);
-    s.w.btnConnClick();
-    QVERIFY(s.loggedIn(3));
+    QVERIFY(s.start());
     const QByteArray before = s.server.received();
     s.w.mailModel->setRowChecked(0, true);
     s.w.mailModel->setRowChecked(1, true);
@@ -385,9 +379,7 @@ void SessionTest::deleteAnsweredNoSendsNothing()
 void SessionTest::refusedDeleteStopsBatch()
 {
     Session s;
-    s.login(kThreeRows);
-    s.w.btnConnClick();
-    QVERIFY(s.loggedIn(3));
+    QVERIFY(s.start());
     s.server.expect("DELE 1").reply({"-ERR locked"});
     s.w.mailModel->setRowChecked(0, true);
     s.w.mailModel->setRowChecked(1, true);
@@ -410,9 +402,7 @@ void SessionTest::refusedDeleteStopsBatch()
 void SessionTest::saveAndQuit()
 {
     Session s;
-    s.login(kThreeRows);
-    s.w.btnConnClick();
-    QVERIFY(s.loggedIn(3));
+    QVERIFY(s.start());
     s.server.expect("QUIT").reply({"+OK bye"}).close();
     const QString status = s.w.msgBar->text();
     s.w.btnQuitClick();
@@ -433,9 +423,7 @@ void SessionTest::marksGoWithReloadedList()
     // Checked rows, then Mailbox: until the new listing arrives the list is
     // empty, and Get Header or Read Mail has nothing to act on.
     Session s;
-    s.login(kThreeRows);
-    s.w.btnConnClick();
-    QVERIFY(s.loggedIn(3));
+    QVERIFY(s.start());
     s.w.mailModel->setRowChecked(0, true);
     s.w.mailModel->setRowChecked(2, true);
     s.server.expect("LIST");
@@ -480,9 +468,7 @@ void SessionTest::statusLineSplitByTransport()
 void SessionTest::dotLinesInBodyAreData()
 {
     Session s;
-    s.login(kThreeRows);
-    s.w.btnConnClick();
-    QVERIFY(s.loggedIn(3));
+    QVERIFY(s.start());
     s.server.expect("TOP 1 100").reply({"+OK", "Subject: dots", "", "..", "..hidden", ".", "+OK"});
     s.select({0});
     s.w.btnReadClick();
@@ -500,9 +486,7 @@ void SessionTest::dotLinesInBodyAreData()
 void SessionTest::blankLinesInMessageKept()
 {
     Session s;
-    s.login(kThreeRows);
-    s.w.btnConnClick();
-    QVERIFY(s.loggedIn(3));
+    QVERIFY(s.start());
     s.server.expect("TOP 3 100").reply({"+OK", "Subject: s", "", "para one", "", "", "  indented  ", "."});
     s.select({2});
     s.w.btnReadClick();
@@ -524,9 +508,7 @@ void SessionTest::nulByteDoesNotCutRead()
 void SessionTest::nestedReadKeepsLineOrder()
 {
     Session s;
-    s.login(kThreeRows);
-    s.w.btnConnClick();
-    QVERIFY(s.loggedIn(3));
+    QVERIFY(s.start());
     // The read reply and the next status line come in one chunk; while the
     // viewer is open a second read arrives. Its lines must wait behind the
     // status line of the first chunk.
@@ -552,9 +534,7 @@ void SessionTest::nestedReadKeepsLineOrder()
 void SessionTest::bytesArrivingDuringViewerAreHandled()
 {
     Session s;
-    s.login(kThreeRows);
-    s.w.btnConnClick();
-    QVERIFY(s.loggedIn(3));
+    QVERIFY(s.start());
     s.server.expect("TOP 1 100").reply({"+OK", "Subject: s", "."});
     // The viewer's modal loop runs while the server sends a reply to a command
     // the test typed just before: it must be shown once the viewer closes,
@@ -573,9 +553,7 @@ void SessionTest::bytesArrivingDuringViewerAreHandled()
 void SessionTest::headerReplyActsOnRequestedRow()
 {
     Session s;
-    s.login(kThreeRows);
-    s.w.btnConnClick();
-    QVERIFY(s.loggedIn(3));
+    QVERIFY(s.start());
     s.server.expect("TOP 1 0");
     s.w.mailModel->setRowChecked(0, true);
     s.w.btnHeaderClick();
@@ -593,9 +571,7 @@ void SessionTest::headerReplyActsOnRequestedRow()
 void SessionTest::deleteReplyActsOnRequestedRow()
 {
     Session s;
-    s.login(kThreeRows);
-    s.w.btnConnClick();
-    QVERIFY(s.loggedIn(3));
+    QVERIFY(s.start());
     s.server.expect("DELE 1");
     s.w.mailModel->setRowChecked(0, true);
     s.f.desktop.setNextAnswer(BoxButton::Yes);
@@ -617,9 +593,7 @@ void SessionTest::replyFollowsItsRowThroughSortAndDuplicates()
     // A server that lists one message number twice: the reply still belongs
     // to the row the command went out for, even after the list was sorted.
     Session s;
-    s.login({"1 100", "2 200", "1 300"});
-    s.w.btnConnClick();
-    QVERIFY(s.loggedIn(3));
+    QVERIFY(s.start({"1 100", "2 200", "1 300"}));
     s.server.expect("TOP 1 0");
     s.w.mailModel->setRowChecked(2, true);
     s.w.btnHeaderClick();
@@ -649,9 +623,7 @@ void SessionTest::replyFollowsItsRowThroughSortAndDuplicates()
 void SessionTest::plusLineAfterDeleteBatchDeletesNothing()
 {
     Session s;
-    s.login(kThreeRows);
-    s.w.btnConnClick();
-    QVERIFY(s.loggedIn(3));
+    QVERIFY(s.start());
     s.server.expect("DELE 1").reply({"+OK"});
     s.server.autoReply("NOOP", {"+OK"});
     s.w.mailModel->setRowChecked(0, true);
@@ -673,9 +645,7 @@ void SessionTest::plusLineAfterDeleteBatchDeletesNothing()
 void SessionTest::deleteBatchFromSelection()
 {
     Session s;
-    s.login(kThreeRows);
-    s.w.btnConnClick();
-    QVERIFY(s.loggedIn(3));
+    QVERIFY(s.start());
     s.server.expect("DELE 1").reply({"+OK"}).expect("DELE 3").reply({"+OK"});
     s.select({0, 2});
     QCOMPARE(s.w.CheckedCount, 0);
@@ -693,9 +663,7 @@ void SessionTest::deleteBatchFromSelection()
 void SessionTest::readWithCheckedRowsAndNoSelection()
 {
     Session s;
-    s.login(kThreeRows);
-    s.w.btnConnClick();
-    QVERIFY(s.loggedIn(3));
+    QVERIFY(s.start());
     s.server.expect("TOP 2 100").reply({"+OK", "Subject: two", "."});
     s.w.mailModel->setRowChecked(1, true);
     s.w.mailModel->setRowChecked(2, true);
@@ -708,9 +676,7 @@ void SessionTest::readWithCheckedRowsAndNoSelection()
 void SessionTest::readWithAllCheckedAndNoSelection()
 {
     Session s;
-    s.login(kThreeRows);
-    s.w.btnConnClick();
-    QVERIFY(s.loggedIn(3));
+    QVERIFY(s.start());
     s.server.expect("TOP 1 100").reply({"+OK", "Subject: one", "."});
     s.w.AllMail->setChecked(true);
     s.w.btnReadClick();
@@ -723,18 +689,14 @@ void SessionTest::readWithAllCheckedAndNoSelection()
 void SessionTest::cutOffReadDoesNotBlockNextLogin()
 {
     Session s;
-    s.login(kThreeRows);
-    s.w.btnConnClick();
-    QVERIFY(s.loggedIn(3));
+    QVERIFY(s.start());
     s.server.expect("TOP 1 100").reply({"+OK", "--B", "a", "--B", "attachment"}).close();
     s.select({0});
     s.w.btnReadClick();
     QTRY_VERIFY(!s.w.cSock->Active());
     QVERIFY(s.w.SkipRest);
     // A new connection logs in and lists as usual.
-    s.login({"1 120"});
-    s.w.btnConnClick();
-    QVERIFY(s.loggedIn(1));
+    QVERIFY(s.start({"1 120"}));
     QVERIFY(s.w.pageGUI->isEnabled());
     QVERIFY(s.w.btnList->isEnabled());
     CHECK_SERVER(s);
@@ -743,9 +705,7 @@ void SessionTest::cutOffReadDoesNotBlockNextLogin()
 void SessionTest::consoleShownAfterViewerCloses()
 {
     Session s;
-    s.login(kThreeRows);
-    s.w.btnConnClick();
-    QVERIFY(s.loggedIn(3));
+    QVERIFY(s.start());
     s.server.expect("TOP 1 100").reply({"+OK", "Subject: s", "."});
     s.server.expect("STAT").reply({"+OK 3 620"});
     s.select({0});

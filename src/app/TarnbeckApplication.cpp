@@ -42,13 +42,5 @@ QString TarnbeckApplication::withFullStop(const QString &text)
 
 void TarnbeckApplication::showError(const QString &text)
 {
-    platform::MessageBoxRequest request;
-    request.parent = QApplication::activeWindow();
-    request.title = title();
-    request.text = withFullStop(text);
-    request.icon = platform::BoxIcon::Error;
-    request.buttons = {platform::BoxButton::Ok};
-    request.defaultButton = platform::BoxButton::Ok;
-    request.escapeButton = platform::BoxButton::Ok;
-    platform::desktop().messageBox(request);
+    platform::showOkBox(QApplication::activeWindow(), title(), withFullStop(text), platform::BoxIcon::Error);
 }

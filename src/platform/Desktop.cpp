@@ -19,6 +19,19 @@ void setDesktop(Desktop *replacement)
     g_replacement = replacement;
 }
 
+void showOkBox(QWidget *parent, const QString &title, const QString &text, BoxIcon icon)
+{
+    MessageBoxRequest box;
+    box.parent = parent;
+    box.title = title;
+    box.text = text;
+    box.icon = icon;
+    box.buttons = {BoxButton::Ok};
+    box.defaultButton = BoxButton::Ok;
+    box.escapeButton = BoxButton::Ok;
+    desktop().messageBox(box);
+}
+
 QString displayLineBreaks(const QString &text)
 {
     QString out = text;

@@ -50,6 +50,9 @@ Desktop &desktop();
 // Installs a replacement (not owned); nullptr restores the real desktop.
 void setDesktop(Desktop *replacement);
 
+// Shows a box with one OK button (also the default and escape button).
+void showOkBox(QWidget *parent, const QString &title, const QString &text, BoxIcon icon);
+
 // Turns a lone CR (as in "line one\rline two") into a line break that a Qt
 // label shows, keeping CR LF and LF as one break each.
 QString displayLineBreaks(const QString &text);

@@ -29,15 +29,8 @@ int portValue(const TInputChecker &checker, const QString &text)
 
 void showPortError(QWidget *parent)
 {
-    platform::MessageBoxRequest box;
-    box.parent = parent;
-    box.title = QStringLiteral("Error");
-    box.text = QStringLiteral("Port number must be in 0-65535 range !");
-    box.icon = platform::BoxIcon::Error;
-    box.buttons = {platform::BoxButton::Ok};
-    box.defaultButton = platform::BoxButton::Ok;
-    box.escapeButton = platform::BoxButton::Ok;
-    platform::desktop().messageBox(box);
+    platform::showOkBox(parent, QStringLiteral("Error"), QStringLiteral("Port number must be in 0-65535 range !"),
+                        platform::BoxIcon::Error);
 }
 
 }  // namespace

@@ -116,15 +116,9 @@ void TForm1::handleEndMarker()
         mailModel->addListingRows(ParseListing(MessageLines));
         if (mailModel->count() == 0) {
             cSock->setActive(false);
-            platform::MessageBoxRequest box;
-            box.parent = this;
-            box.title = QStringLiteral("Information");
-            box.text = QStringLiteral("Mailbox is empty !\rDisconnected from server.");
-            box.icon = platform::BoxIcon::Information;
-            box.buttons = {platform::BoxButton::Ok};
-            box.defaultButton = platform::BoxButton::Ok;
-            box.escapeButton = platform::BoxButton::Ok;
-            platform::desktop().messageBox(box);
+            platform::showOkBox(this, QStringLiteral("Information"),
+                                QStringLiteral("Mailbox is empty !\rDisconnected from server."),
+                                platform::BoxIcon::Information);
         }
     } else if (SessionState == ssReadBody || SessionState == ssHeaderBody) {
         const int row = takePendingMail();

@@ -147,17 +147,6 @@ bool needsEscape(const QByteArray &value)
     return false;
 }
 
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 QByteArray cut(QByteArray value)
 {
     if (value.size() > ProfileFile::MaxValueLength)
@@ -441,8 +430,8 @@ QByteArray ProfileFile::decodeValue(const QByteArray &stored)
         }
         if (i + 2 >= stored.size())
             return stored;
-        const int high = hexValue(stored.at(i + 1));
-        const int low = hexValue(stored.at(i + 2));
+        const int high = hexDigitValue(stored.at(i + 1));
+        const int low = hexDigitValue(stored.at(i + 2));
         if (high < 0 || low < 0)
             return stored;
         out.append(static_cast<char>(high * 16 + low));

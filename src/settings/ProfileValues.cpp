@@ -3,9 +3,7 @@
 #include <cstdint>
 #include <optional>
 
-namespace {
-
-int hexDigit(char c)
+int hexDigitValue(char c)
 {
     if (c >= '0' && c <= '9')
         return c - '0';
@@ -15,6 +13,8 @@ int hexDigit(char c)
         return c - 'A' + 10;
     return -1;
 }
+
+namespace {
 
 // The conversion behind both forms, on text where "0x" has already become "$".
 std::optional<int> convert(const QByteArray &text)
@@ -39,7 +39,7 @@ std::optional<int> convert(const QByteArray &text)
     std::uint64_t magnitude = 0;
     const std::uint64_t limit = hex ? 0xFFFFFFFFu : (negative ? 2147483648u : 2147483647u);
     for (; i < n; ++i) {
-        const int digit = hex ? hexDigit(text.at(i)) : (text.at(i) >= '0' && text.at(i) <= '9' ? text.at(i) - '0' : -1);
+        const int digit = hex ? hexDigitValue(text.at(i)) : (text.at(i) >= '0' && text.at(i) <= '9' ? text.at(i) - '0' : -1);
         if (digit < 0)
             return std::nullopt;
         magnitude = magnitude * (hex ? 16 : 10) + static_cast<std::uint64_t>(digit);
