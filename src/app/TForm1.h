@@ -118,9 +118,22 @@ public:
     // The row the awaited reply acts on (-1 when none), and into id its
     // message number (empty when no reply was awaited); both are cleared.
     int takePendingMail(QByteArray *id = nullptr);
-    // The last DELE went out for a selected row with no row checked: the
-    // batch then goes on through the selected rows.
-    bool DeleteBySelection = false;
+    // The rows of the delete batch the user confirmed and not yet sent: the
+    // rows marked at the Yes (the checked ones, or the selected ones when
+    // none was checked), in list order then, followed through sorting and
+    // removals. A row that was checked at the Yes and is unchecked before
+    // its DELE goes out is withdrawn; no row marked later ever joins.
+    struct DeleteBatchRow {
+        QPersistentModelIndex row;
+        QByteArray id;
+        bool checked = false;
+    };
+    std::deque<DeleteBatchRow> DeleteBatch;
+    // Sends DELE for the next row of the batch still there to delete;
+    // false when none is left.
+    bool sendNextDelete();
+    // Ends the batch: its confirmation is spent.
+    void abandonDeleteBatch();
 
     // --- mailbox list (mailbox/) ---
     int FindMailRow(const QByteArray &text, int subItem) const;
@@ -213,6 +226,15 @@ public:
     QByteArray MimeBoundary;
     QString AppDir;
 
+    // What a server may send before the connection is given up as hostile:
+    // a line, a status line (while no reply body is being collected) and
+    // the lines collected for one reply. Tests lower them.
+    qsizetype MaxLineLength = LineAssembler::DefaultMaxLineLength;
+    qsizetype MaxStatusLineLength = qsizetype(64) * 1024;
+    qint64 MaxReplyBytes = qint64(1024) * 1024 * 1024;
+    // The status text is never made longer than this by an append.
+    static constexpr qsizetype MaxStatusTextLength = 1024;
+
 protected:
     void showEvent(QShowEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
@@ -233,6 +255,11 @@ private:
     void filterReadLine(const QByteArray &Line);
     void deleteStep();
     void endDeleteBatch();
+    void collectLine(const QByteArray &line);
+    void clearMessageLines();
+    // Closes the connection with one console line that says why.
+    void giveUpConnection(const QString &reason);
+    QString statusLineTooLong() const;
     void sendCommand(const QByteArray &text);
 
     AnchorLayout anchors;
@@ -242,4 +269,5 @@ private:
     LineAssembler replyAssembler;
     std::deque<QByteArray> pendingReplyLines;
     bool dispatchingReplies = false;
+    qint64 collectedBytes = 0;
 };

@@ -1,6 +1,7 @@
 #include "mailbox/MailListModel.h"
 
 #include "mailbox/MailRowOrder.h"
+#include "session/WireText.h"
 
 #include <QStringDecoder>
 
@@ -12,8 +13,9 @@ const char *const kCaptions[MailListModel::ColumnCount] = {"", "ID", "Subject", 
 
 // Server texts are bytes; show them as UTF-8 where they are valid UTF-8 and
 // byte for byte (Latin-1) otherwise, so nothing turns into replacement marks.
-QString displayText(const QByteArray &bytes)
+QString displayText(const QByteArray &raw)
 {
+    const QByteArray bytes = displayLineBytes(raw);
     const bool ascii = std::all_of(bytes.cbegin(), bytes.cend(), [](char c) { return static_cast<uchar>(c) < 0x80; });
     if (ascii)
         return QString::fromLatin1(bytes);
@@ -134,7 +136,7 @@ bool MailListModel::isChecked(int row) const
 
 int MailListModel::firstCheckedRow() const
 {
-    if (checkedRows <= 0)
+    if (checkedTotal <= 0)
         return -1;
     for (int r = std::max(firstCheckedHint, 0); r < count(); ++r) {
         if (rows[r].checked) {
@@ -144,6 +146,17 @@ int MailListModel::firstCheckedRow() const
     }
     firstCheckedHint = count();
     return -1;
+}
+
+QList<int> MailListModel::checkedRows() const
+{
+    QList<int> list;
+    list.reserve(checkedTotal);
+    for (int r = 0; r < count() && list.size() < checkedTotal; ++r) {
+        if (rows[r].checked)
+            list.append(r);
+    }
+    return list;
 }
 
 int MailListModel::findRow(QByteArrayView text, int subItem) const
@@ -167,10 +180,10 @@ void MailListModel::markRow(int row, bool checked)
 {
     rows[row].checked = checked;
     if (checked) {
-        ++checkedRows;
+        ++checkedTotal;
         firstCheckedHint = std::min(firstCheckedHint, row);
     } else {
-        --checkedRows;
+        --checkedTotal;
     }
 }
 
@@ -264,7 +277,7 @@ bool MailListModel::removeMailRow(int row)
     beginRemoveRows(QModelIndex(), row, row);
     const bool wasChecked = rows[row].checked;
     if (wasChecked)
-        --checkedRows;
+        --checkedTotal;
     // The first row goes without moving the others (a batch deletes in list
     // order); a later row moves only the rows behind it, as raw memory.
     rows.remove(row);
@@ -280,7 +293,7 @@ void MailListModel::removeAllMailRows()
     restructuring = true;
     beginResetModel();
     QList<MailRow>().swap(rows);  // give the memory of a large listing back
-    checkedRows = 0;
+    checkedTotal = 0;
     firstCheckedHint = 0;
     endResetModel();
     restructuring = false;

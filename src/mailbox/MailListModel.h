@@ -47,9 +47,11 @@ public:
     QByteArray subItem(int row, int subItem) const;
     bool isChecked(int row) const;
     const MailRow &mailRow(int row) const { return rows.at(row); }
-    int checkedCount() const { return checkedRows; }
+    int checkedCount() const { return checkedTotal; }
     // The first checked row in list order, or -1.
     int firstCheckedRow() const;
+    // Every checked row, in list order.
+    QList<int> checkedRows() const;
     // The first row whose sub-item equals the text byte for byte, or -1.
     int findRow(QByteArrayView text, int subItem) const;
 
@@ -79,7 +81,7 @@ private:
     void notifyChange();
 
     QList<MailRow> rows;
-    int checkedRows = 0;
+    int checkedTotal = 0;
     // No row before this index is checked: the next checked row is found
     // without scanning the rows a batch has already worked through.
     mutable int firstCheckedHint = 0;

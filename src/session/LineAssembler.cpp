@@ -1,42 +1,50 @@
 #include "session/LineAssembler.h"
 
+#include <cstring>
+
 void LineAssembler::feed(const QByteArray &bytes, QList<QByteArray> &lines)
 {
+    if (overflow)
+        return;
     const char *data = bytes.constData();
     const qsizetype size = bytes.size();
     qsizetype start = 0;
-    for (qsizetype i = 0; i < size; ++i) {
-        const char c = data[i];
-        if (c != '\r' && c != '\n')
-            continue;
-        if (c == '\n' && afterCR && i == start) {
-            // The LF of a CR LF whose CR ended the line already.
-            afterCR = false;
-            start = i + 1;
-            continue;
+    while (start < size) {
+        const void *found = std::memchr(data + start, '\n', size_t(size - start));
+        if (!found)
+            break;
+        const qsizetype end = static_cast<const char *>(found) - data;
+        QByteArray line;
+        if (partial.isEmpty()) {
+            line = QByteArray(data + start, end - start);
+        } else {
+            partial.append(data + start, end - start);
+            line.swap(partial);
         }
-        partial.append(data + start, i - start);
-        lines.append(takeLine());
-        afterCR = c == '\r';
-        start = i + 1;
+        // The CR of a CR LF may have come in the read before its LF.
+        if (line.endsWith('\r'))
+            line.chop(1);
+        if (line.size() > limit) {
+            overflow = true;
+            partial.clear();
+            return;
+        }
+        lines.append(std::move(line));
+        start = end + 1;
     }
     if (start < size) {
+        // One byte of room for the CR of a CR LF whose LF is still to come.
+        if (partial.size() + (size - start) > limit + 1) {
+            overflow = true;
+            partial.clear();
+            return;
+        }
         partial.append(data + start, size - start);
-        afterCR = false;
     }
 }
 
 void LineAssembler::clear()
 {
     partial.clear();
-    afterCR = false;
-}
-
-QByteArray LineAssembler::takeLine()
-{
-    QByteArray line;
-    line.swap(partial);
-    if (line.contains('\0'))
-        line.removeIf([](char c) { return c == '\0'; });
-    return line;
+    overflow = false;
 }

@@ -39,6 +39,7 @@ void TForm1::sendCommand(const QByteArray &text)
 
 void TForm1::btnLoginClick(QObject *)
 {
+    abandonDeleteBatch();
     SessionState = ssWaitUser;
     const QString user = txtUID->text();
     const QString password = txtPWD->text();
@@ -51,6 +52,7 @@ void TForm1::btnLoginClick(QObject *)
 
 void TForm1::btnListClick(QObject *)
 {
+    abandonDeleteBatch();
     SessionState = ssWaitList;
     removeAllMailRows();
     AppendConsole(QStringLiteral("? LIST"));
@@ -65,6 +67,7 @@ void TForm1::btnHeaderClick(QObject *)
     const int row = TargetMailRow();
     if (row < 0)
         return;  // no row to ask for: never a "TOP" without a number
+    abandonDeleteBatch();
     SessionState = ssWaitHeader;
     setPendingMail(row);
     const QByteArray n = PendingMailId;
@@ -83,6 +86,7 @@ void TForm1::btnReadClick(QObject *)
     const int firstChecked = selected < 0 ? mailModel->firstCheckedRow() : -1;
     if (selected < 0 && firstChecked < 0)
         return;  // no row to read
+    abandonDeleteBatch();
     pageGUI->setEnabled(false);
     EnableMessageControls(false);
     SessionState = ssWaitRead;
@@ -99,42 +103,70 @@ void TForm1::btnReadClick(QObject *)
     sendCommand("TOP " + n + " 100" + kCrLf);
 }
 
-void TForm1::btnDeleteClick(QObject *)
+void TForm1::btnDeleteClick(QObject *Sender)
 {
+    if (DeleteConfirmed) {
+        // A confirmed batch runs: the dispatcher carries it on after each
+        // reply; a press of the button meanwhile is no new batch.
+        if (Sender == this && !sendNextDelete())
+            endDeleteBatch();
+        return;
+    }
     if (CheckedCount <= 0 && !mailInfo->hasSelectedRow())
         return;
-    const int row = TargetMailRow();
-    const QByteArray n = mailModel->subItem(row, MailRow::Id);
-    if (n.isEmpty())
+    if (TargetMailId().isEmpty())
         return;
-    // The row is followed through whatever happens while the question is open.
-    const QPersistentModelIndex target(mailModel->index(row, MailListModel::IdColumn));
-    if (!DeleteConfirmed) {
-        platform::MessageBoxRequest box;
-        box.parent = this;
-        box.title = QStringLiteral("Warning");
-        box.text = QStringLiteral("Confirm delete selected mail(s) ?");
-        box.icon = platform::BoxIcon::Warning;
-        box.buttons = {platform::BoxButton::Yes, platform::BoxButton::No};
-        box.defaultButton = platform::BoxButton::Yes;
-        box.escapeButton = platform::BoxButton::No;
-        DeleteConfirmed = platform::desktop().messageBox(box) == platform::BoxButton::Yes;
-        if (!DeleteConfirmed)
-            return;
+    platform::MessageBoxRequest box;
+    box.parent = this;
+    box.title = QStringLiteral("Warning");
+    box.text = QStringLiteral("Confirm delete selected mail(s) ?");
+    box.icon = platform::BoxIcon::Warning;
+    box.buttons = {platform::BoxButton::Yes, platform::BoxButton::No};
+    box.defaultButton = platform::BoxButton::Yes;
+    box.escapeButton = platform::BoxButton::No;
+    if (platform::desktop().messageBox(box) != platform::BoxButton::Yes)
+        return;
+    // The batch is what is marked at the Yes: the checked rows, or the
+    // selected ones when none is checked, in list order.
+    abandonDeleteBatch();
+    const bool byCheck = CheckedCount > 0;
+    const QList<int> rows = byCheck ? mailModel->checkedRows() : mailInfo->selectedRows();
+    for (const int row : rows) {
+        const QByteArray id = mailModel->subItem(row, MailRow::Id);
+        if (!id.isEmpty())
+            DeleteBatch.push_back({QPersistentModelIndex(mailModel->index(row, MailListModel::IdColumn)), id, byCheck});
     }
-    // A batch over selected rows goes on while a row is selected; one over
-    // checked rows only while a row is checked.
-    DeleteBySelection = CheckedCount <= 0;
-    SessionState = ssWaitDelete;
-    PendingMailId = n;
-    PendingMailRow = target;
-    msgBar->setText(QStringLiteral("Deleting Mail #") + decodeWireText(n) + QStringLiteral(" ..."));
-    AppendConsole(QStringLiteral("DELE ") + decodeWireText(n));
-    sendCommand("DELE " + n + kCrLf);
+    DeleteConfirmed = !DeleteBatch.empty();
+    if (DeleteConfirmed && !sendNextDelete())
+        abandonDeleteBatch();
+}
+
+bool TForm1::sendNextDelete()
+{
+    while (!DeleteBatch.empty()) {
+        const DeleteBatchRow next = DeleteBatch.front();
+        DeleteBatch.pop_front();
+        // Gone from the list (a new listing, Save & Quit), or unchecked
+        // since the Yes: not to be deleted.
+        if (!next.row.isValid())
+            continue;
+        const int row = next.row.row();
+        if (mailModel->subItem(row, MailRow::Id) != next.id || (next.checked && !mailModel->isChecked(row)))
+            continue;
+        SessionState = ssWaitDelete;
+        PendingMailId = next.id;
+        PendingMailRow = next.row;
+        msgBar->setText(QStringLiteral("Deleting Mail #") + decodeWireText(next.id) + QStringLiteral(" ..."));
+        AppendConsole(QStringLiteral("DELE ") + decodeWireText(next.id));
+        sendCommand("DELE " + next.id + kCrLf);
+        return true;
+    }
+    return false;
 }
 
 void TForm1::btnQuitClick(QObject *)
 {
+    abandonDeleteBatch();
     SessionState = ssIdle;
     clearPendingMail();
     AppendConsole(QStringLiteral("QUIT "));

@@ -105,7 +105,7 @@ void TForm1::cSockConnect(QObject *, TClientWinSocket *Socket)
         txtServer->setEditText(server);
     }
     txtCmdPrompt->setEnabled(true);
-    DeleteConfirmed = false;
+    abandonDeleteBatch();
     Memo1->setEnabled(true);
     btnClear->setEnabled(true);
     btnConn->setText(kDisconnect);
@@ -116,6 +116,9 @@ void TForm1::cSockConnect(QObject *, TClientWinSocket *Socket)
 void TForm1::cSockDisconnect(QObject *, TClientWinSocket *Socket)
 {
     msgBar->setText(QStringLiteral(" Disconnected from ") + Socket->PeerAddress());
+    // Nothing more of a delete batch can go out on this connection.
+    if (DeleteConfirmed)
+        endDeleteBatch();
     txtCmdPrompt->setEnabled(false);
     Memo1->setEnabled(false);
     btnClear->setEnabled(false);

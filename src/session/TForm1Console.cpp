@@ -18,6 +18,8 @@ void TForm1::txtCmdPromptKeyPress(QObject *, QChar &Key)
         return;
     if (cSock->Active()) {
         // Sent exactly as typed: no trimming, no change of case, no check.
+        // A command of the user's own: a delete batch running ends here.
+        abandonDeleteBatch();
         cSock->Socket()->SendString(encodeWireText(txtCmdPrompt->text()) + QByteArrayLiteral("\r\n"));
         AppendConsole(QStringLiteral("? ") + txtCmdPrompt->text());
         txtCmdPrompt->clear();

@@ -59,13 +59,21 @@ void TForm1::cSockRead(QObject *, TClientWinSocket *Socket)
 
 void TForm1::handleReceivedBytes(QByteArray chunk)
 {
-    if (chunk.contains('\0'))
-        chunk.removeIf([](char c) { return c == '\0'; });
-    if (!isCollecting(SessionState))
-        AppendConsole(decodeWireText(trimmedLow(chunk)));
+    if (!isCollecting(SessionState)) {
+        // Shown as it came; NUL bytes would end the text early on screen.
+        QByteArray shown = trimmedLow(chunk);
+        shown.removeIf([](char c) { return c == '\0'; });
+        AppendConsole(decodeWireText(shown));
+    }
 
     QList<QByteArray> lines;
+    replyAssembler.setMaxLineLength(MaxLineLength);
     replyAssembler.feed(chunk, lines);
+    if (replyAssembler.overflowed()) {
+        giveUpConnection(QStringLiteral("Connection closed: the server sent a line longer than %1 MiB.")
+                             .arg(MaxLineLength / (1024 * 1024)));
+        return;
+    }
     ReplyLines = lines;
     for (QByteArray &line : lines)
         pendingReplyLines.push_back(std::move(line));
@@ -73,23 +81,49 @@ void TForm1::handleReceivedBytes(QByteArray chunk)
     // so that lines are always handled in the order they came.
     if (!dispatchingReplies)
         dispatchReplyLines();
+    // A status line is short; one that goes on and on without its break is
+    // no POP3 server talking.
+    if (!isCollecting(SessionState) && replyAssembler.partialLength() > MaxStatusLineLength)
+        giveUpConnection(statusLineTooLong());
+}
+
+QString TForm1::statusLineTooLong() const
+{
+    return QStringLiteral("Connection closed: the server sent a status line "
+                          "longer than %1 KiB.")
+        .arg(MaxStatusLineLength / 1024);
+}
+
+void TForm1::giveUpConnection(const QString &reason)
+{
+    pendingReplyLines.clear();
+    AppendConsole(reason);
+    // Raises the disconnect event at once, which also forgets the unfinished
+    // line.
+    cSock->setActive(false);
+    resetReplyAssembly();
 }
 
 void TForm1::dispatchReplyLines()
 {
     FlagScope dispatching(dispatchingReplies);
     while (!pendingReplyLines.empty()) {
-        QByteArray line = std::move(pendingReplyLines.front());
+        const QByteArray line = std::move(pendingReplyLines.front());
         pendingReplyLines.pop_front();
         const std::uint8_t state = SessionState;
-        if (!isCollecting(state)) {
-            // A status line counts even with blanks around it.
-            line = trimmedLow(line);
-            if (line.isEmpty())
+        char first = line.isEmpty() ? '\0' : line.at(0);
+        if (!isCollecting(state) && line != ".") {
+            if (line.size() > MaxStatusLineLength) {
+                giveUpConnection(statusLineTooLong());
+                return;
+            }
+            // A status line counts even with blanks around it; one of only
+            // blanks is no line at all.
+            const QByteArray status = trimmedLow(line);
+            if (status.isEmpty())
                 continue;
+            first = status.at(0);
         }
-        // Inside a reply body blank lines are part of the message.
-        const char first = line.isEmpty() ? '\0' : line.at(0);
         HandleReplyLine(first, state, line);
     }
 }
@@ -101,12 +135,15 @@ void TForm1::resetReplyAssembly()
 
 void TForm1::HandleReplyLine(char FirstChar, std::uint8_t State, const QByteArray &Line)
 {
-    // Only "." alone ends a reply; a body line that begins with a dot came
-    // with the dot doubled and is data.
+    // Only a line that is "." exactly as received ends a reply; a body line
+    // that begins with a dot came with the dot doubled and is data, and so
+    // is a dot with anything else on its line.
     if (Line == ".")
         handleEndMarker();
-    else
+    else if (isCollecting(State))
         handleStatusLine(FirstChar, State, Line);
+    else
+        handleStatusLine(FirstChar, State, trimmedLow(Line));
 }
 
 void TForm1::handleEndMarker()
@@ -162,7 +199,7 @@ void TForm1::handleEndMarker()
     }
     if (finish) {
         AppendStatusText(QStringLiteral(" Done."));
-        DeleteConfirmed = false;
+        abandonDeleteBatch();
         SessionState = ssIdle;
     }
 }
@@ -211,20 +248,25 @@ void TForm1::handleStatusLine(char FirstChar, std::uint8_t State, const QByteArr
             MimeBoundary.clear();
             SkipRest = false;
         }
-        MessageLines.clear();
+        clearMessageLines();
         break;
     case ssWaitDelete:
-        if (ok)
+        if (ok) {
             deleteStep();
-        else
+        } else {
+            // A refused DELE ends the batch: what the user confirmed next
+            // may depend on it, so it is asked again.
             clearPendingMail();
+            if (DeleteConfirmed)
+                endDeleteBatch();
+        }
         break;
     case ssReadBody:
         filterReadLine(Line);
         break;
     case ssListBody:
     case ssHeaderBody:
-        MessageLines.append(Line.startsWith("..") ? Line.mid(1) : Line);
+        collectLine(Line.startsWith("..") ? Line.mid(1) : Line);
         break;
     case ssWaitGreeting:
         if (ok) {
@@ -245,13 +287,30 @@ void TForm1::filterReadLine(const QByteArray &Line)
 {
     const QByteArray line = Line.startsWith("..") ? Line.mid(1) : Line;
     if (!SkipRest)
-        MessageLines.append(line);
+        collectLine(line);
     if (MimeBoundary.isEmpty() && line.startsWith("--")) {
         MimeBoundary = line;
     } else if (!MimeBoundary.isEmpty() && line == MimeBoundary) {
         SkipRest = true;
         AppendStatusText(QStringLiteral(" Skipping attachment ..."));
     }
+}
+
+void TForm1::collectLine(const QByteArray &line)
+{
+    collectedBytes += line.size();
+    if (collectedBytes > MaxReplyBytes) {
+        giveUpConnection(
+            QStringLiteral("Connection closed: the server's reply passed %1 MiB.").arg(MaxReplyBytes / (1024 * 1024)));
+        return;
+    }
+    MessageLines.append(line);
+}
+
+void TForm1::clearMessageLines()
+{
+    MessageLines.clear();
+    collectedBytes = 0;
 }
 
 void TForm1::deleteStep()
@@ -266,24 +325,33 @@ void TForm1::deleteStep()
         removeDeletedMailRow(row);
     AppendStatusText(QStringLiteral(" Done."));
     QCoreApplication::processEvents();
-    const bool more = SessionState == ssWaitDelete && DeleteConfirmed &&
-                      (CheckedCount > 0 || (DeleteBySelection && mailInfo->hasSelectedRow()));
-    if (more)
-        btnDeleteClick(this);
-    else
+    // Another command started meanwhile has ended the batch already.
+    if (!DeleteConfirmed || SessionState != ssWaitDelete)
+        return;
+    if (!sendNextDelete())
         endDeleteBatch();
+}
+
+void TForm1::abandonDeleteBatch()
+{
+    DeleteConfirmed = false;
+    DeleteBatch.clear();
 }
 
 void TForm1::endDeleteBatch()
 {
-    DeleteConfirmed = false;
-    DeleteBySelection = false;
+    abandonDeleteBatch();
     EnableMessageControls(false);
 }
 
 void TForm1::AppendStatusText(const QString &text)
 {
-    msgBar->setText(msgBar->text() + text);
+    // Bounded: a server that sends end markers by the thousand would
+    // otherwise make every append copy and lay out an ever longer text.
+    const QString present = msgBar->text();
+    if (present.size() + text.size() > MaxStatusTextLength)
+        return;
+    msgBar->setText(present + text);
 }
 
 void TForm1::AppendConsole(const QString &entry)

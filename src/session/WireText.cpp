@@ -15,3 +15,18 @@ QByteArray encodeWireText(const QString &text)
 {
     return text.toUtf8();
 }
+
+QByteArray displayLineBytes(const QByteArray &bytes)
+{
+    if (!bytes.contains('\0') && !bytes.contains('\r'))
+        return bytes;
+    QByteArray shown = bytes;
+    shown.removeIf([](char c) { return c == '\0'; });
+    shown.replace('\r', ' ');
+    return shown;
+}
+
+QString decodeWireLine(const QByteArray &bytes)
+{
+    return decodeWireText(displayLineBytes(bytes));
+}

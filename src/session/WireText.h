@@ -9,3 +9,10 @@
 QString decodeWireText(const QByteArray &bytes);
 // What the user typed, as the bytes to send (UTF-8).
 QByteArray encodeWireText(const QString &text);
+
+// The bytes of a received line as they are shown in one line of text: NUL
+// bytes left out, a CR (data inside a line, never a break) shown as a blank.
+// The bytes themselves are kept unchanged wherever they are stored.
+QByteArray displayLineBytes(const QByteArray &bytes);
+// decodeWireText of displayLineBytes.
+QString decodeWireLine(const QByteArray &bytes);

@@ -150,7 +150,7 @@ void TForm2::Fill(const QByteArray &to, const QByteArray &from, const QByteArray
                   const QList<QByteArray> &lines)
 {
     const auto setField = [](QLineEdit *field, const QByteArray &bytes) {
-        field->setText(decodeWireText(bytes));
+        field->setText(decodeWireLine(bytes));
         field->setCursorPosition(0);
     };
     setField(toSTR, to);
@@ -162,7 +162,7 @@ void TForm2::Fill(const QByteArray &to, const QByteArray &from, const QByteArray
     shownLines.reserve(lines.size());
     hasLatin1Lines = false;
     for (const QByteArray &line : lines) {
-        shownLines.append(decodeWireText(line));
+        shownLines.append(decodeWireLine(line));
         hasLatin1Lines = hasLatin1Lines || !isUtf8(line);
     }
     // Every line followed by a line break, the last one too.
