@@ -8,6 +8,9 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   fonts-liberation fonts-dejavu-core
 )
+# Install checks and the Debian package: validators of the desktop entry and
+# the metainfo, and what CPack needs to compute the package's dependencies.
+packages+=(desktop-file-utils appstream dpkg-dev file)
 if [[ "${TARNBECK_WITH_SERVER:-0}" == 1 ]]; then
   packages+=(dovecot-core dovecot-pop3d openssl)
 fi

@@ -19,6 +19,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -344,6 +345,11 @@ void BadInputTest::unwritableSettingsPlace()
     } else {
         appDir = dir->path() + QStringLiteral("/missing/");
     }
+    // Nor can the user's config folder be made, where a copy whose folder
+    // takes no file would keep its settings.
+    const QByteArray configHome = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", "/proc/self/no-config");
+    const auto restore = qScopeGuard([&configHome] { qputenv("XDG_CONFIG_HOME", configHome); });
     auto form = startForm(appDir);
     QVERIFY(desktop->boxes.isEmpty());
     QCOMPARE(form->txtPort->text(), QStringLiteral("110"));

@@ -385,12 +385,15 @@ void TestProfileFile::newFileLayoutAndPermissions()
                                          | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther),
              QFile::ReadOwner | QFile::WriteOwner);
 
-    // An existing file keeps the permissions its owner gave it.
-    QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
+    // It holds the password: an existing file that others may read is made
+    // owner-only again by the next save.
+    QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther));
     ProfileFile again(path);
     QVERIFY(again.writeString("Default", "Port", "995"));
     QVERIFY(again.save());
-    QVERIFY(QFile::permissions(path) & QFile::ReadGroup);
+    QCOMPARE(QFile::permissions(path) & (QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::WriteGroup |
+                                         QFile::ReadOther | QFile::WriteOther),
+             QFile::ReadOwner | QFile::WriteOwner);
 }
 
 void TestProfileFile::invalidNamesAreRefused()

@@ -1,10 +1,13 @@
 #include "app/TForm1.h"
 #include "app/TarnbeckApplication.h"
 #include "settings/PasswordScrambler.h"
+#include "settings/SettingsPlace.h"
 #include "support/DesktopStub.h"
 
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -23,9 +26,11 @@ private slots:
     void emptyServersSectionGivesBuiltIns();
     void handEditedFileSurvivesSave();
     void unwritableFileIsReportedOnceAtExit();
+    void installedCopyKeepsSettingsInConfigFolder();
+    void settingsPlaceRule();
 
 private:
-    std::unique_ptr<TForm1> startForm();
+    std::unique_ptr<TForm1> startForm(const QString &appDir = QString());
     void writeFile(const QByteArray &content);
     QByteArray readFile() const;
 
@@ -40,10 +45,10 @@ void SettingsTest::init()
     desktop->setScreenSize(QSize(1024, 768));
 }
 
-std::unique_ptr<TForm1> SettingsTest::startForm()
+std::unique_ptr<TForm1> SettingsTest::startForm(const QString &appDir)
 {
     auto form = std::make_unique<TForm1>();
-    form->AppDir = dir->path() + QLatin1Char('/');
+    form->AppDir = appDir.isEmpty() ? dir->path() + QLatin1Char('/') : appDir;
     form->show();  // showing loads the settings
     return form;
 }
@@ -218,6 +223,99 @@ void SettingsTest::unwritableFileIsReportedOnceAtExit()
     QCOMPARE(desktop->boxes[0].text, QStringLiteral("Unable to write to %1.").arg(path));
     QCOMPARE(desktop->boxes[0].title, TarnbeckApplication::title());
     QCOMPARE(desktop->boxes[0].icon, platform::BoxIcon::Error);
+}
+
+namespace {
+
+// Sets an environment variable for one test and restores it afterwards.
+class EnvironmentOverride {
+public:
+    EnvironmentOverride(const char *name, const QString &value)
+        : name(name), old(qgetenv(name)), had(qEnvironmentVariableIsSet(name))
+    {
+        qputenv(name, QFile::encodeName(value));
+    }
+    ~EnvironmentOverride()
+    {
+        if (had)
+            qputenv(name, old);
+        else
+            qunsetenv(name);
+    }
+
+private:
+    const char *name;
+    QByteArray old;
+    bool had;
+};
+
+constexpr QFile::Permissions kAnyone = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup |
+                                       QFile::WriteGroup | QFile::ExeGroup | QFile::ReadOther | QFile::WriteOther |
+                                       QFile::ExeOther;
+
+}  // namespace
+
+void SettingsTest::installedCopyKeepsSettingsInConfigFolder()
+{
+#ifndef Q_OS_LINUX
+    QSKIP("needs /proc/self/, a folder where not even root can make a file");
+#else
+    // The program's folder takes no file (as /usr/bin for an ordinary user;
+    // /proc/self/ refuses root too). The config folder, and the folder above
+    // it, do not exist yet.
+    const QString programFolder = QStringLiteral("/proc/self/");
+    const QString configHome = dir->filePath(QStringLiteral("home/.config"));
+    const EnvironmentOverride xdg("XDG_CONFIG_HOME", configHome);
+    const QString folder = configHome + QLatin1Char('/') + QCoreApplication::applicationName();
+    const QString path = folder + QStringLiteral("/Tarnbeck.ini");
+    {
+        auto form = startForm(programFolder);
+        QCOMPARE(form->SettingsPath(), path);
+        QCOMPARE(form->txtPort->text(), QStringLiteral("110"));
+        form->txtUID->setText(QStringLiteral("anna.k"));
+        form->txtPWD->setText(QStringLiteral("secret"));
+        form->txtServer->setEditText(QStringLiteral("pop.example.org"));
+        form->txtPort->setText(QStringLiteral("995"));
+    }
+    QCOMPARE(desktop->boxes.size(), 0);
+    QVERIFY(QFileInfo::exists(path));
+    QCOMPARE(QFile::permissions(path) & kAnyone, QFile::ReadOwner | QFile::WriteOwner);
+    const QFile::Permissions ownerOnly = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
+    QCOMPARE(QFile::permissions(folder) & kAnyone, ownerOnly);
+    QCOMPARE(QFile::permissions(configHome) & kAnyone, ownerOnly);
+
+    auto form = startForm(programFolder);
+    QCOMPARE(form->txtUID->text(), QStringLiteral("anna.k"));
+    QCOMPARE(form->txtPWD->text(), QStringLiteral("secret"));
+    QCOMPARE(form->txtServer->currentText(), QStringLiteral("pop.example.org"));
+    QCOMPARE(form->txtPort->text(), QStringLiteral("995"));
+#endif
+}
+
+void SettingsTest::settingsPlaceRule()
+{
+    using SettingsPlace::Place;
+    // A settings file next to the program is used wherever it is: a portable
+    // copy on a read-only stick, or a file put beside an installed copy.
+    QCOMPARE(SettingsPlace::choose(true, false, false), Place::ProgramFolder);
+    QCOMPARE(SettingsPlace::choose(true, true, true), Place::ProgramFolder);
+    // Without one: the program's folder when it takes files, unless it is the
+    // install folder (which root could write).
+    QCOMPARE(SettingsPlace::choose(false, true, false), Place::ProgramFolder);
+    QCOMPARE(SettingsPlace::choose(false, false, false), Place::ConfigFolder);
+    QCOMPARE(SettingsPlace::choose(false, true, true), Place::ConfigFolder);
+
+    // The facts, found on real folders.
+    const QString program = dir->path() + QLatin1Char('/');
+    const QString config = dir->filePath(QStringLiteral("config/"));
+    QCOMPARE(SettingsPlace::folderFor(program, config), program);
+    QCOMPARE(SettingsPlace::folderFor(QStringLiteral("/proc/self/"), config), config);
+    QCOMPARE(SettingsPlace::folderFor(dir->filePath(QStringLiteral("missing/")), config), config);
+    // Trying the folder leaves nothing behind.
+    QCOMPARE(QDir(dir->path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
+    QVERIFY(SettingsPlace::makePrivateFolder(config));
+    QCOMPARE(QFile::permissions(config) & kAnyone, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QVERIFY(!SettingsPlace::makePrivateFolder(QStringLiteral("/proc/self/config")));
 }
 
 int main(int argc, char **argv)

@@ -79,10 +79,13 @@ QByteArray serverExtensions(const QByteArray &altNames)
            altNames + "\n";
 }
 
+// Written for its owner, whatever the umask: a trust file that others can
+// write is ignored.
 bool writeFile(const QString &path, const QByteArray &bytes)
 {
     QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size() &&
+           file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
 }
 
 QByteArray readFile(const QString &path)
@@ -287,6 +290,25 @@ void TlsTest::trustFileLoading()
     QCOMPARE(loaded.size(), 2);
     QCOMPARE(loaded.at(0), QSslCertificate(ca));
     QCOMPARE(loaded.at(1), QSslCertificate(other));
+
+    // A file that users besides its owner could have changed is not trusted,
+    // and the caller learns why.
+    QString ignored;
+    QVERIFY(QFile::setPermissions(path, QFile::permissions(path) | QFile::WriteOther));
+    QVERIFY(TlsVerification::loadTrustedCertificates(path, &ignored).isEmpty());
+    QCOMPARE(ignored, QStringLiteral("TLS: %1 ignored: other users can write to it").arg(path));
+    QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::WriteGroup));
+    QVERIFY(TlsVerification::loadTrustedCertificates(path).isEmpty());
+    QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner));
+    const QFile::Permissions folder = QFile::permissions(dir.path());
+    QVERIFY(QFile::setPermissions(dir.path(), folder | QFile::WriteGroup | QFile::ExeGroup));
+    ignored.clear();
+    QVERIFY(TlsVerification::loadTrustedCertificates(path, &ignored).isEmpty());
+    QCOMPARE(ignored, QStringLiteral("TLS: %1 ignored: other users can write to its folder").arg(path));
+    QVERIFY(QFile::setPermissions(dir.path(), folder));
+    ignored.clear();
+    QCOMPARE(TlsVerification::loadTrustedCertificates(path, &ignored).size(), 2);
+    QVERIFY(ignored.isEmpty());
 
     QVERIFY(writeFile(path, "not a certificate at all\n-----BEGIN CERTIFICATE-----\nAAAA\n"));
     QVERIFY(TlsVerification::loadTrustedCertificates(path).isEmpty());
@@ -538,11 +560,16 @@ void TlsTest::selfSignedServerTrustedByFile()
     QString why;
     QVERIFY2(dovecot.start(&why), qPrintable(why));
 
-    for (const bool trusted : {false, true}) {
+    // The same file, writable by others: ignored, and the console says so first.
+    for (const int kind : {0, 1, 2}) {
+        const bool trusted = kind == 1;
         FormFixture f;
         TForm1 &w = *f.form;
-        if (trusted)
-            QVERIFY(writeFile(w.AppDir + TlsVerification::trustFileName(), readFile(dovecot.certificatePath())));
+        const QString trustPath = w.AppDir + TlsVerification::trustFileName();
+        if (kind > 0)
+            QVERIFY(writeFile(trustPath, readFile(dovecot.certificatePath())));
+        if (kind == 2)
+            QVERIFY(QFile::setPermissions(trustPath, QFile::permissions(trustPath) | QFile::WriteGroup));
         w.cSock->setImplicitTlsPorts({dovecot.tlsPort()});
         w.txtServer->setEditText(QStringLiteral("localhost"));
         w.txtPort->setText(QString::number(dovecot.tlsPort()));
@@ -553,7 +580,11 @@ void TlsTest::selfSignedServerTrustedByFile()
             QTRY_VERIFY(consoleLines(w).value(0).startsWith(QStringLiteral("+OK")));
         } else {
             QTRY_COMPARE_WITH_TIMEOUT(w.btnConn->text(), QStringLiteral("&Connect"), 10000);
-            QCOMPARE(consoleLines(w).value(1), QStringLiteral("TLS: certificate is not trusted"));
+            QStringList lines = consoleLines(w);
+            if (kind == 2)
+                QCOMPARE(lines.takeFirst(),
+                         QStringLiteral("TLS: %1 ignored: other users can write to it").arg(trustPath));
+            QCOMPARE(lines.value(1), QStringLiteral("TLS: certificate is not trusted"));
         }
     }
 }

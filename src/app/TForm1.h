@@ -21,6 +21,7 @@ class QLabel;
 class QLineEdit;
 class ConsoleView;
 class QPushButton;
+class QSslCertificate;
 class QTabWidget;
 class MailListModel;
 class MailListView;
@@ -165,6 +166,12 @@ public:
     void LoadSettings();
     void SaveSettings();  // throws AppFailure when the file cannot be written
     QString SettingsPath() const;
+    // Where the settings file and the trust file are: the program's folder, or
+    // for an installed copy the user's config folder (settings/SettingsPlace.h).
+    QString SettingsFolder() const;
+    // The certificates of the trust file, read afresh; a file that others
+    // could have changed is ignored, and the console says so.
+    QList<QSslCertificate> TrustFileCertificates();
     // The servers the list holds when the settings file names none.
     static const QStringList &BuiltInServers();
 

@@ -64,11 +64,9 @@ void TForm1::btnConnClick(QObject *)
     else
         cSock->setHost(server);
     cSock->setPort(port);
-    // Read at every connect, so a certificate put next to the program counts
+    // Read at every connect, so a certificate put beside the settings counts
     // without a restart.
-    cSock->setTrustedCertificates(cSock->UsesImplicitTls()
-                                      ? TlsVerification::loadTrustedCertificates(AppDir + TlsVerification::trustFileName())
-                                      : QList<QSslCertificate>());
+    cSock->setTrustedCertificates(cSock->UsesImplicitTls() ? TrustFileCertificates() : QList<QSslCertificate>());
     try {
         cSock->setActive(true);
     } catch (const ESocketError &) {

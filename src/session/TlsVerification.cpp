@@ -1,5 +1,8 @@
 #include "session/TlsVerification.h"
 
+#include "platform/FileOwnership.h"
+
+#include <QDir>
 #include <QFile>
 
 namespace {
@@ -49,11 +52,22 @@ QString TlsVerification::trustFileName()
     return QStringLiteral("Tarnbeck-trusted.pem");
 }
 
-QList<QSslCertificate> TlsVerification::loadTrustedCertificates(const QString &path)
+QList<QSslCertificate> TlsVerification::loadTrustedCertificates(const QString &path, QString *ignored)
 {
     QFile file(path);
     if (path.isEmpty() || !file.open(QIODevice::ReadOnly) || file.size() > maxTrustFileSize)
         return {};
+    // A certificate planted here by someone else would let them read the
+    // password of every encrypted connection.
+    const platform::OthersCanWrite others = platform::othersCanWrite(path);
+    if (others != platform::OthersCanWrite::No) {
+        const QString what =
+            others == platform::OthersCanWrite::File ? QStringLiteral("it") : QStringLiteral("its folder");
+        if (ignored)
+            *ignored = QStringLiteral("TLS: %1 ignored: other users can write to %2")
+                           .arg(QDir::toNativeSeparators(path), what);
+        return {};
+    }
     const QByteArray pem = file.read(maxTrustFileSize + 1);
     if (pem.size() > maxTrustFileSize)
         return {};

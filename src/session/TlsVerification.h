@@ -11,7 +11,7 @@
 // certificate is refused.
 class TlsVerification {
 public:
-    // The file, next to the executable, whose certificates are trusted in
+    // The file, beside the settings file, whose certificates are trusted in
     // addition to the system's roots: PEM text holding one or more
     // certificates (a self-signed server certificate, or the certificate of
     // the authority that signed the server's).
@@ -19,8 +19,10 @@ public:
 
     // The certificates in the PEM file at path; empty when the file is
     // missing, unreadable, too large or holds no certificate. Entries that
-    // are not certificates are skipped.
-    static QList<QSslCertificate> loadTrustedCertificates(const QString &path);
+    // are not certificates are skipped. Also empty when users other than its
+    // owner could have put a certificate there (it or its folder is writable
+    // by them): then *ignored, when given, gets the console line saying so.
+    static QList<QSslCertificate> loadTrustedCertificates(const QString &path, QString *ignored = nullptr);
 
     // The line naming why the server's certificate was refused, e.g.
     // "TLS: certificate has expired". When several checks failed, the one

@@ -510,9 +510,11 @@ bool ProfileFile::save()
         error = file.errorString();
         return false;
     }
-    // It holds the scrambled password: a new file is for its owner only.
-    if (!existed)
-        file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    // It holds the scrambled password: for its owner only, also when an
+    // existing file was made readable by others. (Where only the file itself
+    // can be written, and it belongs to someone else, this may fail; the
+    // values are saved all the same.)
+    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     if (file.write(bytes) != bytes.size()) {
         error = file.errorString();
         file.cancelWriting();

@@ -60,8 +60,8 @@ public:
     bool writeBool(const QByteArray &section, const QByteArray &key, bool value);
 
     // Writes the file: replaced as a whole (through a temporary file where the
-    // folder allows it), so a failure leaves the previous file intact. A file
-    // created here is readable and writable by its owner only. Returns false,
+    // folder allows it), so a failure leaves the previous file intact. The
+    // file is left readable and writable by its owner only. Returns false,
     // with errorString() set, when the file cannot be written, and also when
     // it existed but could not be read (it would otherwise lose its content).
     bool save();

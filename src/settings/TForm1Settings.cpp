@@ -2,13 +2,16 @@
 
 #include "app/AppFailure.h"
 #include "app/TForm1.h"
+#include "session/TlsVerification.h"
+#include "session/WireText.h"
 #include "settings/PasswordScrambler.h"
 #include "settings/ProfileFile.h"
-#include "session/WireText.h"
+#include "settings/SettingsPlace.h"
 
 #include <QComboBox>
 #include <QDir>
 #include <QLineEdit>
+#include <QSslCertificate>
 
 #include <algorithm>
 
@@ -45,9 +48,24 @@ const QStringList &TForm1::BuiltInServers()
     return servers;
 }
 
+QString TForm1::SettingsFolder() const
+{
+    return SettingsPlace::folderFor(AppDir, SettingsPlace::userConfigFolder());
+}
+
 QString TForm1::SettingsPath() const
 {
-    return AppDir + QStringLiteral("Tarnbeck.ini");
+    return SettingsFolder() + SettingsPlace::settingsFileName();
+}
+
+QList<QSslCertificate> TForm1::TrustFileCertificates()
+{
+    QString ignored;
+    const QList<QSslCertificate> certificates =
+        TlsVerification::loadTrustedCertificates(SettingsFolder() + TlsVerification::trustFileName(), &ignored);
+    if (!ignored.isEmpty())
+        AppendConsole(ignored);
+    return certificates;
 }
 
 void TForm1::LoadSettings()
@@ -81,7 +99,15 @@ void TForm1::LoadSettings()
 
 void TForm1::SaveSettings()
 {
-    ProfileFile ini(SettingsPath());
+    const QString folder = SettingsFolder();
+    const QString path = folder + SettingsPlace::settingsFileName();
+    const auto unableToWrite = [&path]() {
+        return AppFailure(QStringLiteral("Unable to write to %1").arg(QDir::toNativeSeparators(path)));
+    };
+    // The config folder of an installed copy is made on its first save.
+    if (folder != AppDir && !SettingsPlace::makePrivateFolder(folder))
+        throw unableToWrite();
+    ProfileFile ini(path);
     const bool maximized = isMaximized();
     ini.writeBool(kWindows, "Maximize", maximized);
     ini.writeInteger(kWindows, "Height", frameGeometry().height());
@@ -95,5 +121,5 @@ void TForm1::SaveSettings()
     for (int i = 0; i < txtServer->count(); ++i)
         ini.writeString(kServers, bytes(txtServer->itemText(i)), QByteArrayLiteral("110"));
     if (!ini.save())
-        throw AppFailure(QStringLiteral("Unable to write to %1").arg(QDir::toNativeSeparators(SettingsPath())));
+        throw unableToWrite();
 }
