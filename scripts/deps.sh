@@ -5,11 +5,15 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev qt6-base-dev-tools libgl-dev
+  qt6-base-dev qt6-base-dev-tools libgl-dev libxcb1-dev
   fonts-liberation fonts-dejavu-core
 )
 if [[ "${TARNBECK_WITH_SERVER:-0}" == 1 ]]; then
   packages+=(dovecot-core dovecot-pop3d openssl)
+fi
+if [[ "${TARNBECK_WITH_X11:-0}" == 1 ]]; then
+  # A virtual X server and a window manager to run the program in.
+  packages+=(xvfb openbox wmctrl x11-utils)
 fi
 if [[ "${TARNBECK_WITH_FUZZ:-0}" == 1 ]]; then
   # clang with libFuzzer and the sanitizer runtimes.
