@@ -248,10 +248,8 @@ private:
     // The last frame (outer minus client size) the window manager reported.
     QSize knownFrame{0, 0};
     // The stored outer size, while the frame it includes is still unknown
-    // (X11 frames a window only after it is mapped), and the client size
-    // the load gave the window meanwhile.
+    // (X11 frames a window only after it is mapped); invalid otherwise.
     QSize unframedStoredSize;
-    QSize unframedClientSize;
     // Lines received and not yet dispatched, in order; a read handled inside
     // a nested event loop only queues its lines behind them.
     LineAssembler replyAssembler;

@@ -69,7 +69,6 @@ void TForm1::LoadSettings()
     // so at first show nothing could be taken off; the frame comes off when it
     // is known (noteWindowFrame). Else every start would add a frame's size.
     unframedStoredSize = frame.isNull() ? QSize(width, height) : QSize();
-    unframedClientSize = size();
     if (maximize)
         setWindowState(windowState() | Qt::WindowMaximized);
 
@@ -95,9 +94,10 @@ void TForm1::noteWindowFrame()
     if (!unframedStoredSize.isValid())
         return;
     const QSize stored = std::exchange(unframedStoredSize, QSize());
-    // A window resized since the load, by the user or the window manager,
-    // keeps the size it got; a maximised one keeps its restore size.
-    if (size() != unframedClientSize || (windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)))
+    // The size now may still be one the load passed through (its height set
+    // before its width), so it is not compared. A maximised window keeps
+    // its restore size.
+    if (windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen))
         return;
     resize(storedExtent(stored.width(), frame.width(), minimumWidth()),
            storedExtent(stored.height(), frame.height(), minimumHeight()));
