@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev qt6-base-dev-tools libgl-dev
+  qt6-base-dev qt6-base-dev-tools libgl-dev libxcb1-dev
   fonts-liberation fonts-dejavu-core
 )
 # Install checks and the Debian package: validators of the desktop entry and
@@ -13,6 +13,10 @@ packages=(
 packages+=(desktop-file-utils appstream dpkg-dev file)
 if [[ "${TARNBECK_WITH_SERVER:-0}" == 1 ]]; then
   packages+=(dovecot-core dovecot-pop3d openssl)
+fi
+if [[ "${TARNBECK_WITH_X11:-0}" == 1 ]]; then
+  # A virtual X server and a window manager to run the program in.
+  packages+=(xvfb openbox wmctrl x11-utils)
 fi
 if [[ "${TARNBECK_WITH_FUZZ:-0}" == 1 ]]; then
   # clang with libFuzzer and the sanitizer runtimes.
@@ -36,6 +40,35 @@ fi
 echo "Installing: ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
 apt-get update -qq
-# Dovecot's package scripts try to start the system service; that is not
-# needed (the tests start their own instance) and fails in containers.
+
+# The tests and the demo start a private Dovecot of their own. Debian's
+# system-wide service (POP3 on every interface, logins with system accounts)
+# must not come with it: when Dovecot is new here, a policy keeps its package
+# scripts from starting the service and the service is disabled afterwards. A
+# Dovecot that was installed before is left as it was.
+new_dovecot=0
+[[ " ${missing[*]} " == *" dovecot-core "* ]] && new_dovecot=1
+policy=/usr/sbin/policy-rc.d
+if [[ $new_dovecot == 1 && ! -e $policy ]]; then
+  trap 'rm -f "$policy"' EXIT
+  trap 'exit 1' INT TERM HUP
+  printf '%s\n' '#!/bin/sh' '# Set by the Tarnbeck set-up while it installs Dovecot.' \
+    'for a; do case "$a" in dovecot*) exit 101 ;; esac; done' 'exit 0' >"$policy"
+  chmod 755 "$policy"
+fi
 $line -qq
+if [[ $new_dovecot == 1 ]]; then
+  if command -v systemctl >/dev/null 2>&1; then
+    systemctl disable --quiet dovecot.service dovecot.socket 2>/dev/null || true
+    if [[ -d /run/systemd/system ]]; then
+      systemctl stop dovecot.service dovecot.socket 2>/dev/null || true
+    fi
+  else
+    deb-systemd-helper disable dovecot.service dovecot.socket 2>/dev/null || true
+    update-rc.d dovecot disable >/dev/null 2>&1 || true
+    if [[ -x /etc/init.d/dovecot ]]; then
+      /etc/init.d/dovecot stop >/dev/null 2>&1 || true
+    fi
+  fi
+  echo "Dovecot is installed for the tests only; its system service is left disabled and stopped."
+fi

@@ -10,7 +10,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 fuzz=1
 [[ "${TARNBECK_SKIP_FUZZ:-0}" == 1 ]] && fuzz=0
-TARNBECK_WITH_SERVER=1 TARNBECK_WITH_FUZZ=$fuzz "$root/scripts/deps.sh"
+TARNBECK_WITH_SERVER=1 TARNBECK_WITH_X11=1 TARNBECK_WITH_FUZZ=$fuzz "$root/scripts/deps.sh"
 jobs=$(nproc)
 
 "$root/scripts/build.sh" "$root/build" -DTARNBECK_WERROR=ON

@@ -34,6 +34,8 @@ private slots:
     void saveWritesExactBytes();
     void saveReplacesAndKeepsViewerOpen();
     void editedTextIsSaved();
+    void editedTextEndsEveryLine_data();
+    void editedTextEndsEveryLine();
     void cancelWritesNothing();
     void failures_data();
     void failures();
@@ -261,8 +263,8 @@ void TestViewer::editedTextIsSaved()
     desktop->setNextFileName(name);
     viewer.Save1Click();
     // Untouched lines keep their bytes; the edited one is 8-bit like its
-    // message; the new last line, without a break after it, is UTF-8.
-    QCOMPARE(readFile(name), QByteArray("caf\xe9\r\nz\xfcrich\r\n\xa0kept\xa0\r\nlast\r\n\xe2\x82\xac"));
+    // message; the new last line is UTF-8 and ends with a break like the rest.
+    QCOMPARE(readFile(name), QByteArray("caf\xe9\r\nz\xfcrich\r\n\xa0kept\xa0\r\nlast\r\n\xe2\x82\xac\r\n"));
 
     // In a UTF-8 message, typed text is UTF-8.
     TForm2 utf8;
@@ -272,7 +274,36 @@ void TestViewer::editedTextIsSaved()
     end.insertText(QString::fromUtf8("\xc3\xa9"));
     desktop->setNextFileName(name);
     utf8.Save1Click();
-    QCOMPARE(readFile(name), QByteArray("gr\xc3\xbc\xc3\x9f\r\nx\r\n\xc3\xa9"));
+    QCOMPARE(readFile(name), QByteArray("gr\xc3\xbc\xc3\x9f\r\nx\r\n\xc3\xa9\r\n"));
+}
+
+void TestViewer::editedTextEndsEveryLine_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QByteArray>("file");
+
+    QTest::newRow("no break after the last line") << QStringLiteral("a\nb") << QByteArray("a\r\nb\r\n");
+    QTest::newRow("break after the last line") << QStringLiteral("a\nb\n") << QByteArray("a\r\nb\r\n");
+    QTest::newRow("empty last line") << QStringLiteral("a\n\n") << QByteArray("a\r\n\r\n");
+    QTest::newRow("one line") << QStringLiteral("only") << QByteArray("only\r\n");
+    QTest::newRow("all deleted") << QString() << QByteArray();
+}
+
+void TestViewer::editedTextEndsEveryLine()
+{
+    QFETCH(QString, typed);
+    QFETCH(QByteArray, file);
+    TForm2 viewer;
+    viewer.Fill("", "", "", {"old", "text"});
+    QTextCursor cursor(viewer.bodySTR->document());
+    cursor.select(QTextCursor::Document);
+    cursor.insertText(typed);
+    QVERIFY(viewer.bodySTR->document()->isModified());
+
+    const QString name = path(QStringLiteral("typed.txt"));
+    desktop->setNextFileName(name);
+    viewer.Save1Click();
+    QCOMPARE(readFile(name), file);
 }
 
 void TestViewer::cancelWritesNothing()

@@ -10,6 +10,7 @@
 #include "mailbox/MailListModel.h"
 #include "mailbox/MailListView.h"
 #include "platform/Desktop.h"
+#include "platform/WindowFrame.h"
 #include "session/TClientSocket.h"
 
 #include <QCheckBox>
@@ -21,6 +22,7 @@
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMoveEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
@@ -237,6 +239,21 @@ void TForm1::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
     anchors.apply(QSize(width() - DesignWidth, height() - DesignHeight));
+    noteWindowFrame();
+}
+
+void TForm1::moveEvent(QMoveEvent *event)
+{
+    QWidget::moveEvent(event);
+    noteWindowFrame();
+}
+
+bool TForm1::nativeEvent(const QByteArray &eventType, void *message, qintptr *result)
+{
+    // A window manager may frame the window without moving or resizing it.
+    if (platform::isFrameChange(eventType, message))
+        noteWindowFrame();
+    return QWidget::nativeEvent(eventType, message, result);
 }
 
 bool TForm1::eventFilter(QObject *watched, QEvent *event)

@@ -172,6 +172,9 @@ public:
     // The certificates of the trust file, read afresh; a file that others
     // could have changed is ignored, and the console says so.
     QList<QSslCertificate> TrustFileCertificates();
+    // The window's outer size, frame included where the window manager has
+    // reported one, also once the window has lost its frame on closing.
+    QSize OuterSize() const;
     // The servers the list holds when the settings file names none.
     static const QStringList &BuiltInServers();
 
@@ -245,6 +248,8 @@ public:
 protected:
     void showEvent(QShowEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    void moveEvent(QMoveEvent *event) override;
+    bool nativeEvent(const QByteArray &eventType, void *message, qintptr *result) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
@@ -254,6 +259,9 @@ private:
     void buildCommandPage();
     void buildFooter();
     void bindEvents();
+    // Notes the window manager's frame; the first time it is known after a
+    // load that could not take it off, takes it off the loaded size.
+    void noteWindowFrame();
 
     void dispatchReplyLines();
     void resetReplyAssembly();
@@ -271,6 +279,11 @@ private:
 
     AnchorLayout anchors;
     bool shown = false;
+    // The last frame (outer minus client size) the window manager reported.
+    QSize knownFrame{0, 0};
+    // The stored outer size, while the frame it includes is still unknown
+    // (X11 frames a window only after it is mapped); invalid otherwise.
+    QSize unframedStoredSize;
     // Lines received and not yet dispatched, in order; a read handled inside
     // a nested event loop only queues its lines behind them.
     LineAssembler replyAssembler;

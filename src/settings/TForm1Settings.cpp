@@ -2,6 +2,7 @@
 
 #include "app/AppFailure.h"
 #include "app/TForm1.h"
+#include "platform/WindowFrame.h"
 #include "session/TlsVerification.h"
 #include "session/WireText.h"
 #include "settings/PasswordScrambler.h"
@@ -14,6 +15,7 @@
 #include <QSslCertificate>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -73,7 +75,7 @@ void TForm1::LoadSettings()
     const ProfileFile ini(SettingsPath());
 
     // Stored sizes are the window's outer size, frame included.
-    const QSize frame = frameGeometry().size() - size();
+    const QSize frame = platform::windowFrameSize(this);
     const bool maximize = ini.readBool(kWindows, "Maximize", false);
     if (!maximize)
         CenterOnScreen();
@@ -81,6 +83,10 @@ void TForm1::LoadSettings()
     resize(width(), storedExtent(height, frame.height(), minimumHeight()));
     const int width = ini.readInteger(kWindows, "Width", minimumWidth() + frame.width());
     resize(storedExtent(width, frame.width(), minimumWidth()), this->height());
+    // Under X11 the window manager frames the window only after it is mapped,
+    // so at first show nothing could be taken off; the frame comes off when it
+    // is known (noteWindowFrame). Else every start would add a frame's size.
+    unframedStoredSize = frame.isNull() ? QSize(width, height) : QSize();
     if (maximize)
         setWindowState(windowState() | Qt::WindowMaximized);
 
@@ -97,6 +103,32 @@ void TForm1::LoadSettings()
     txtPort->setText(decodeWireText(ini.readString(kDefault, "Port", QByteArrayLiteral("110"))));
 }
 
+void TForm1::noteWindowFrame()
+{
+    const QSize frame = platform::windowFrameSize(this);
+    if (frame.isNull())
+        return;
+    knownFrame = frame;
+    if (!unframedStoredSize.isValid())
+        return;
+    const QSize stored = std::exchange(unframedStoredSize, QSize());
+    // The size now may still be one the load passed through (its height set
+    // before its width), so it is not compared. A maximised window keeps
+    // its restore size.
+    if (windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen))
+        return;
+    resize(storedExtent(stored.width(), frame.width(), minimumWidth()),
+           storedExtent(stored.height(), frame.height(), minimumHeight()));
+}
+
+QSize TForm1::OuterSize() const
+{
+    // A window that was closed may have been unframed already: its last
+    // frame then still counts.
+    const QSize frame = platform::windowFrameSize(this);
+    return size() + (frame.isNull() ? knownFrame : frame);
+}
+
 void TForm1::SaveSettings()
 {
     const QString folder = SettingsFolder();
@@ -110,8 +142,9 @@ void TForm1::SaveSettings()
     ProfileFile ini(path);
     const bool maximized = isMaximized();
     ini.writeBool(kWindows, "Maximize", maximized);
-    ini.writeInteger(kWindows, "Height", frameGeometry().height());
-    ini.writeInteger(kWindows, "Width", frameGeometry().width());
+    const QSize outer = OuterSize();
+    ini.writeInteger(kWindows, "Height", outer.height());
+    ini.writeInteger(kWindows, "Width", outer.width());
     ini.writeString(kDefault, "UserID", bytes(txtUID->text()));
     ini.writeString(kDefault, "Password", ScramblePassword(bytes(txtPWD->text()), UserKey(bytes(txtUID->text()))));
     ini.writeString(kDefault, "Server", bytes(txtServer->currentText()));

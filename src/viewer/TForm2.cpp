@@ -194,13 +194,14 @@ QByteArray TForm2::SavedText() const
         return text;
     }
     // The raw text keeps what toPlainText() would change (no-break spaces);
-    // its blocks are the memo's lines.
-    const QStringList lines = bodySTR->document()->toRawText().split(QChar::ParagraphSeparator);
-    for (qsizetype i = 0; i < lines.size(); ++i) {
-        text += encodeEditedLine(lines.at(i), i);
-        if (i + 1 < lines.size())
-            text += "\r\n";
-    }
+    // its blocks are the memo's lines, except that an empty block after the
+    // last break is no line of its own. Every line ends with CR LF, the last
+    // one too, as in the unedited text.
+    QStringList lines = bodySTR->document()->toRawText().split(QChar::ParagraphSeparator);
+    if (lines.last().isEmpty())
+        lines.removeLast();
+    for (qsizetype i = 0; i < lines.size(); ++i)
+        text += encodeEditedLine(lines.at(i), i) + "\r\n";
     return text;
 }
 
