@@ -108,6 +108,9 @@ public:
                                               const QByteArray &subject, const QList<QByteArray> &lines)>;
     ViewerFunction showViewer = defaultViewer();
     static ViewerFunction defaultViewer();
+    // Told of every command line the window sends (tests and fuzzing watch
+    // the conversation through it); unset in the program.
+    std::function<void(const QByteArray &line)> commandSent;
     // The message number of the TOP or DELE whose reply is awaited (empty
     // when none is) and the row it went out for, followed through sorting
     // and removals: the reply acts on that row, whatever the marks say by

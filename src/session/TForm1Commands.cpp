@@ -34,6 +34,8 @@ void TForm1::sendCommand(const QByteArray &text)
 {
     // Sends nothing while not connected; a failing send is reported by the
     // socket's error and disconnect events.
+    if (commandSent)
+        commandSent(text);
     cSock->Socket()->SendString(text);
 }
 
