@@ -3,10 +3,13 @@
 #include "support/DesktopStub.h"
 #include "support/Loopback.h"
 #include "support/ScriptedPop3Server.h"
+#include "support/SilentPeers.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QHostInfo>
 #include <QPointer>
+#include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QtTest>
@@ -98,6 +101,8 @@ private slots:
     void setActiveFalseDisconnectsSynchronously();
     void connectRefused_data();
     void connectRefused();
+    void attemptTimesOut_data();
+    void attemptTimesOut();
     void unresolvableHost();
     void brokenConnection_data();
     void brokenConnection();
@@ -410,6 +415,62 @@ void tst_ClientSocket::connectRefused()
     QTRY_COMPARE(rec.events.size(), 6);
     QCOMPARE(rec.events.mid(3), QStringList({"lookup", "connecting", "error"}));
     QVERIFY(!rec.events.contains("disconnect"));
+}
+
+void tst_ClientSocket::attemptTimesOut_data()
+{
+    QTest::addColumn<bool>("tls");
+    QTest::newRow("connect never answered") << false;
+    QTest::newRow("TLS handshake never answered") << true;
+}
+
+void tst_ClientSocket::attemptTimesOut()
+{
+    QFETCH(bool, tls);
+    if (tls && !QSslSocket::supportsSsl())
+        QSKIP("Qt has no TLS backend here");
+    DesktopStub desktop;
+    SilentServer silent;
+    TClientSocket sock;
+    Recorder rec(sock);
+    QString failure = QStringLiteral("<none>");
+    const TSocketErrorEvent record = sock.OnError;
+    sock.OnError = [&](QObject *sender, TClientWinSocket *w, TErrorEvent kind, int &code) {
+        failure = w->TlsFailure();
+        record(sender, w, kind, code);
+    };
+    if (tls)
+        sock.setImplicitTlsPorts({silent.port()});
+    else
+        sock.socketFactory = [] { return new BlackholedSocket; };
+    QCOMPARE(sock.ConnectTimeout(), 30000);
+    sock.setConnectTimeout(200);
+    sock.setAddress(QStringLiteral("127.0.0.1"));
+    sock.setPort(silent.port());
+    QElapsedTimer clock;
+    clock.start();
+    sock.setActive(true);
+
+    QTRY_COMPARE(rec.events, QStringList({"lookup", "connecting", "error"}));
+    QVERIFY2(clock.elapsed() >= 150, qPrintable(QString::number(clock.elapsed())));
+    // With TLS the TCP connection was made: it is the handshake that timed out.
+    QCOMPARE(silent.connectionCount(), tls ? 1 : 0);
+    QCOMPARE(rec.errorKinds, QList<TErrorEvent>{TErrorEvent::eeConnect});
+    QCOMPARE(rec.errorCodes, QList<int>{10060});
+    QCOMPARE(failure, QString());
+    QVERIFY(!sock.Active());
+    QVERIFY(desktop.boxes.isEmpty());
+    if (tls)
+        QTRY_VERIFY(silent.clientGone());
+
+    // A new attempt works at once.
+    ScriptedPop3Server server;
+    server.greet("+OK ready");
+    sock.socketFactory = nullptr;
+    sock.setImplicitTlsPorts({});
+    QVERIFY(connectToServer(sock, server));
+    QTRY_COMPARE(rec.data, QByteArray("+OK ready\r\n"));
+    QCOMPARE(rec.states().mid(3), QStringList({"lookup", "connecting", "connect"}));
 }
 
 void tst_ClientSocket::unresolvableHost()

@@ -6,11 +6,13 @@
 #include "support/FormFixture.h"
 #include "support/Loopback.h"
 #include "support/ScriptedPop3Server.h"
+#include "support/SilentPeers.h"
 
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSslSocket>
 #include <QTcpServer>
 #include <QtTest>
 
@@ -26,6 +28,8 @@ private slots:
     void unresolvableHost();
     void emptyServerField();
     void clickWhileResolvingChangesNothing();
+    void handshakeTimeoutIsAFailedConnect();
+    void serverSilentAfterGreeting();
     void resetOnOpenConnectionReturnsToIdle();
     void socketRefusedByPlatform();
     void portExitCheck_data();
@@ -219,6 +223,67 @@ void ConnectionTest::clickWhileResolvingChangesNothing()
     // The attempt goes on and ends in the connect event.
     QTRY_VERIFY(w.cSock->Active());
     QCOMPARE(w.msgBar->text(), QStringLiteral(" Connected to 127.0.0.1"));
+}
+
+void ConnectionTest::handshakeTimeoutIsAFailedConnect()
+{
+    if (!QSslSocket::supportsSsl())
+        QSKIP("Qt has no TLS backend here");
+    // A server that takes the connection on its TLS port and never answers.
+    FormFixture f;
+    TForm1 &w = *f.form;
+    SilentServer silent;
+    w.cSock->setImplicitTlsPorts({silent.port()});
+    w.cSock->setConnectTimeout(200);
+    setUp(w, QStringLiteral("127.0.0.1"), silent.port());
+    w.btnConnClick();
+    const QString connecting = QStringLiteral(" Trying to connect to 127.0.0.1 on port %1 ...").arg(silent.port());
+    QTRY_COMPARE(w.btnConn->text(), QStringLiteral("&Connect"));
+    QCOMPARE(silent.connectionCount(), 1);
+    // The line of a refused connection, and no TLS reason: the server said nothing.
+    QCOMPARE(consoleLines(w),
+             QStringList{QStringLiteral("Host (127.0.0.1) NOT found [OR] port (%1)not opened !").arg(silent.port())});
+    QCOMPARE(w.msgBar->text(), connecting);
+    QVERIFY(!w.cSock->Active());
+    QVERIFY(w.btnConn->isEnabled());
+    QVERIFY(f.desktop.boxes.isEmpty());
+    QTRY_VERIFY(silent.clientGone());
+
+    // A new Connect works at once.
+    ScriptedPop3Server server;
+    server.acceptClient();
+    w.cSock->setImplicitTlsPorts({});
+    setUp(w, QStringLiteral("127.0.0.1"), server.port());
+    w.btnConnClick();
+    QTRY_VERIFY(w.cSock->Active());
+}
+
+void ConnectionTest::serverSilentAfterGreeting()
+{
+    // The login goes out and no answer ever comes: the connection stays up
+    // (the connect time limit is over once connected), and Disconnect ends it.
+    FormFixture f;
+    TForm1 &w = *f.form;
+    ScriptedPop3Server server;
+    server.greet("+OK ready").expect("user ann").expect("pass pw");
+    w.cSock->setConnectTimeout(100);
+    setUp(w, QStringLiteral("127.0.0.1"), server.port());
+    w.txtUID->setText(QStringLiteral("ann"));
+    w.txtPWD->setText(QStringLiteral("pw"));
+    w.btnConnClick();
+    QTRY_VERIFY(server.scriptDone());
+    QTest::qWait(3 * w.cSock->ConnectTimeout());
+    QVERIFY(w.cSock->Active());
+    QCOMPARE(consoleLines(w),
+             (QStringList{QStringLiteral("+OK ready"), QStringLiteral("? USER ann"), QStringLiteral("? PASS **")}));
+
+    w.btnConnClick();
+    QVERIFY(!w.cSock->Active());
+    QCOMPARE(w.msgBar->text(), QStringLiteral(" Disconnected from 127.0.0.1"));
+    QCOMPARE(w.btnConn->text(), QStringLiteral("&Connect"));
+    QTRY_VERIFY(!server.isClientConnected());
+    QCOMPARE(server.receivedLines(), (QByteArrayList{"user ann", "pass pw"}));  // no QUIT
+    QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
 }
 
 void ConnectionTest::resetOnOpenConnectionReturnsToIdle()
