@@ -27,7 +27,8 @@ private slots:
     void connectionRefused();
     void unresolvableHost();
     void emptyServerField();
-    void clickWhileResolvingChangesNothing();
+    void clickDuringAttemptAbandonsIt_data();
+    void clickDuringAttemptAbandonsIt();
     void handshakeTimeoutIsAFailedConnect();
     void serverSilentAfterGreeting();
     void resetOnOpenConnectionReturnsToIdle();
@@ -209,18 +210,57 @@ void ConnectionTest::emptyServerField()
     QVERIFY(f.desktop.boxes.isEmpty());
 }
 
-void ConnectionTest::clickWhileResolvingChangesNothing()
+void ConnectionTest::clickDuringAttemptAbandonsIt_data()
 {
+    QTest::addColumn<bool>("tls");
+    QTest::newRow("resolving") << false;
+    QTest::newRow("TLS handshake never answered") << true;
+}
+
+void ConnectionTest::clickDuringAttemptAbandonsIt()
+{
+    QFETCH(bool, tls);
+    if (tls && !QSslSocket::supportsSsl())
+        QSKIP("Qt has no TLS backend here");
     FormFixture f;
     TForm1 &w = *f.form;
     ScriptedPop3Server server;
-    setUp(w, QStringLiteral("localhost"), server.port());
-    w.btnConnClick();
-    w.SessionState = ssIdle;
-    w.btnConnClick();  // caption reads "&Disconnect" but nothing is open yet
-    QCOMPARE(w.SessionState, std::uint8_t(ssWaitGreeting));
+    server.acceptClient();
+    SilentServer silent;
+    w.cSock->setConnectTimeout(100);
+    if (tls) {
+        w.cSock->setImplicitTlsPorts({silent.port()});
+        setUp(w, QStringLiteral("127.0.0.1"), silent.port());
+        w.btnConnClick();
+        QTRY_VERIFY(silent.bytesFromClient() > 0);  // the handshake has begun
+    } else {
+        setUp(w, QStringLiteral("localhost"), server.port());
+        w.btnConnClick();  // the name cannot be resolved before the event loop runs
+    }
     QCOMPARE(w.btnConn->text(), QStringLiteral("&Disconnect"));
-    // The attempt goes on and ends in the connect event.
+    w.SessionState = ssIdle;
+    w.btnConnClick();
+    QCOMPARE(w.SessionState, std::uint8_t(ssWaitGreeting));
+    QCOMPARE(w.btnConn->text(), QStringLiteral("&Connect"));
+    QVERIFY(w.btnConn->isEnabled());
+    QCOMPARE(w.msgBar->text(), QStringLiteral(" Disconnected from "));
+    QVERIFY(!w.cSock->Active());
+    if (tls)
+        QTRY_VERIFY(silent.clientGone());
+
+    // Nothing of the abandoned attempt reaches the window later.
+    QTest::qWait(3 * w.cSock->ConnectTimeout());
+    QCOMPARE(w.msgBar->text(), QStringLiteral(" Disconnected from "));
+    QCOMPARE(w.btnConn->text(), QStringLiteral("&Connect"));
+    QVERIFY(w.Memo1->text().isEmpty());
+    QVERIFY(!w.cSock->Active());
+    QCOMPARE(server.connectionCount(), 0);
+    QVERIFY(f.desktop.boxes.isEmpty());
+
+    // A new Connect works at once.
+    w.cSock->setImplicitTlsPorts({});
+    setUp(w, QStringLiteral("127.0.0.1"), server.port());
+    w.btnConnClick();
     QTRY_VERIFY(w.cSock->Active());
     QCOMPARE(w.msgBar->text(), QStringLiteral(" Connected to 127.0.0.1"));
 }

@@ -35,7 +35,9 @@ using TSocketErrorEvent =
 // OnDisconnect. An attempt that has not reached OnConnect ConnectTimeout ms
 // after OnConnecting (the connect and, on a TLS port, the handshake
 // together) fails the same way, with ErrorCode 10060 (timed out).
-// A broken
+// setActive(false) during an attempt (lookup, connect or TLS handshake)
+// abandons it: OnDisconnect is raised inside the call, with an empty
+// PeerAddress, and nothing of that attempt is raised afterwards. A broken
 // established connection raises OnError and is then closed (OnDisconnect).
 // OnRead is raised again while bytes remain pending after a handler that
 // took some, and the bytes that came with the peer's close are offered before
@@ -67,7 +69,9 @@ public:
 
     bool Active() const { return active; }
     // true starts a connection (may throw ESocketError after raising
-    // OnDisconnect); false closes one, raising OnDisconnect synchronously.
+    // OnDisconnect); false closes one, or abandons an attempt under way,
+    // raising OnDisconnect synchronously. true while an attempt is under way
+    // replaces it without any event.
     void setActive(bool value);
 
     QString Host() const { return host; }
