@@ -3,10 +3,13 @@
 #include "support/DesktopStub.h"
 #include "support/Loopback.h"
 #include "support/ScriptedPop3Server.h"
+#include "support/SilentPeers.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QHostInfo>
 #include <QPointer>
+#include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QtTest>
@@ -98,6 +101,10 @@ private slots:
     void setActiveFalseDisconnectsSynchronously();
     void connectRefused_data();
     void connectRefused();
+    void attemptTimesOut_data();
+    void attemptTimesOut();
+    void abandonAttempt_data();
+    void abandonAttempt();
     void unresolvableHost();
     void brokenConnection_data();
     void brokenConnection();
@@ -165,9 +172,6 @@ void tst_ClientSocket::connectByAddress()
     QVERIFY(!sock.Active());
     QCOMPARE(w->SendString("NOOP\r\n"), 0);
     QVERIFY(w->PeerAddress().isEmpty());
-    // Closing while the connect is pending does nothing; the attempt goes on.
-    sock.setActive(false);
-    QCOMPARE(rec.events.size(), 2);
 
     QTRY_VERIFY(sock.Active());
     QCOMPARE(rec.states(), QStringList({"lookup", "connecting", "connect"}));
@@ -410,6 +414,136 @@ void tst_ClientSocket::connectRefused()
     QTRY_COMPARE(rec.events.size(), 6);
     QCOMPARE(rec.events.mid(3), QStringList({"lookup", "connecting", "error"}));
     QVERIFY(!rec.events.contains("disconnect"));
+}
+
+void tst_ClientSocket::attemptTimesOut_data()
+{
+    QTest::addColumn<bool>("tls");
+    QTest::newRow("connect never answered") << false;
+    QTest::newRow("TLS handshake never answered") << true;
+}
+
+void tst_ClientSocket::attemptTimesOut()
+{
+    QFETCH(bool, tls);
+    if (tls && !QSslSocket::supportsSsl())
+        QSKIP("Qt has no TLS backend here");
+    DesktopStub desktop;
+    SilentServer silent;
+    TClientSocket sock;
+    Recorder rec(sock);
+    QString failure = QStringLiteral("<none>");
+    const TSocketErrorEvent record = sock.OnError;
+    sock.OnError = [&](QObject *sender, TClientWinSocket *w, TErrorEvent kind, int &code) {
+        failure = w->TlsFailure();
+        record(sender, w, kind, code);
+    };
+    if (tls)
+        sock.setImplicitTlsPorts({silent.port()});
+    else
+        sock.socketFactory = [] { return new BlackholedSocket; };
+    QCOMPARE(sock.ConnectTimeout(), 30000);
+    sock.setConnectTimeout(200);
+    sock.setAddress(QStringLiteral("127.0.0.1"));
+    sock.setPort(silent.port());
+    QElapsedTimer clock;
+    clock.start();
+    sock.setActive(true);
+
+    QTRY_COMPARE(rec.events, QStringList({"lookup", "connecting", "error"}));
+    QVERIFY2(clock.elapsed() >= 150, qPrintable(QString::number(clock.elapsed())));
+    // With TLS the TCP connection was made: it is the handshake that timed out.
+    QCOMPARE(silent.connectionCount(), tls ? 1 : 0);
+    QCOMPARE(rec.errorKinds, QList<TErrorEvent>{TErrorEvent::eeConnect});
+    QCOMPARE(rec.errorCodes, QList<int>{10060});
+    QCOMPARE(failure, QString());
+    QVERIFY(!sock.Active());
+    QVERIFY(desktop.boxes.isEmpty());
+    if (tls)
+        QTRY_VERIFY(silent.clientGone());
+
+    // A new attempt works at once.
+    ScriptedPop3Server server;
+    server.greet("+OK ready");
+    sock.socketFactory = nullptr;
+    sock.setImplicitTlsPorts({});
+    QVERIFY(connectToServer(sock, server));
+    QTRY_COMPARE(rec.data, QByteArray("+OK ready\r\n"));
+    QCOMPARE(rec.states().mid(3), QStringList({"lookup", "connecting", "connect"}));
+}
+
+void tst_ClientSocket::abandonAttempt_data()
+{
+    QTest::addColumn<QString>("stage");
+    QTest::newRow("resolving") << "resolving";
+    QTest::newRow("connecting") << "connecting";
+    QTest::newRow("TLS handshake") << "handshake";
+}
+
+void tst_ClientSocket::abandonAttempt()
+{
+    QFETCH(QString, stage);
+    if (stage == QLatin1String("handshake") && !QSslSocket::supportsSsl())
+        QSKIP("Qt has no TLS backend here");
+    DesktopStub desktop;
+    ScriptedPop3Server server;
+    server.greet("+OK ready");
+    SilentServer silent;
+    TClientSocket sock;
+    Recorder rec(sock);
+    sock.setConnectTimeout(100);
+    QPointer<BlackholedSocket> blackholed;
+    if (stage == QLatin1String("resolving")) {
+        // Abandoned before the event loop runs: the lookup cannot be done yet.
+        sock.setHost(QStringLiteral("localhost"));
+        sock.setPort(server.port());
+        sock.setActive(true);
+        QCOMPARE(rec.events, QStringList({"lookup"}));
+    } else if (stage == QLatin1String("connecting")) {
+        sock.socketFactory = [&] {
+            blackholed = new BlackholedSocket;
+            return blackholed.data();
+        };
+        sock.setAddress(QStringLiteral("127.0.0.1"));
+        sock.setPort(server.port());
+        sock.setActive(true);
+        QTRY_VERIFY(blackholed && blackholed->state() == QAbstractSocket::ConnectingState);
+    } else {
+        sock.setImplicitTlsPorts({silent.port()});
+        sock.setAddress(QStringLiteral("127.0.0.1"));
+        sock.setPort(silent.port());
+        sock.setActive(true);
+        QTRY_COMPARE(silent.connectionCount(), 1);
+        QTRY_VERIFY(silent.bytesFromClient() > 0);  // the client's hello
+    }
+    const QStringList before = rec.events;
+
+    sock.setActive(false);
+    QCOMPARE(rec.events, before + QStringList{"disconnect"});
+    QCOMPARE(rec.peerAtDisconnect, QString());
+    QVERIFY(!rec.activeAtDisconnect);
+    QVERIFY(!sock.Active());
+    if (stage == QLatin1String("handshake"))
+        QTRY_VERIFY(silent.clientGone());
+    if (stage == QLatin1String("connecting"))
+        QTRY_VERIFY(!blackholed || blackholed->state() == QAbstractSocket::UnconnectedState);
+
+    // Nothing of the abandoned attempt comes later: not its lookup result,
+    // not its connect, not its timeout.
+    bool resolved = false;
+    QHostInfo::lookupHost(QStringLiteral("localhost"), this, [&](const QHostInfo &) { resolved = true; });
+    QTRY_VERIFY(resolved);
+    QTest::qWait(3 * sock.ConnectTimeout());
+    QCOMPARE(rec.events, before + QStringList{"disconnect"});
+    QCOMPARE(server.connectionCount(), 0);
+    QVERIFY(desktop.boxes.isEmpty());
+
+    // A new attempt works at once.
+    sock.socketFactory = nullptr;
+    sock.setImplicitTlsPorts({});
+    QVERIFY(connectToServer(sock, server));
+    QTRY_COMPARE(rec.data, QByteArray("+OK ready\r\n"));
+    QCOMPARE(server.connectionCount(), 1);
 }
 
 void tst_ClientSocket::unresolvableHost()

@@ -25,7 +25,8 @@ private slots:
     void connectionRefused();
     void unresolvableHost();
     void emptyServerField();
-    void clickWhileResolvingChangesNothing();
+    void clickWhileResolvingAbandonsAttempt();
+    void serverSilentAfterGreeting();
     void resetOnOpenConnectionReturnsToIdle();
     void socketRefusedByPlatform();
     void portExitCheck_data();
@@ -205,20 +206,65 @@ void ConnectionTest::emptyServerField()
     QVERIFY(f.desktop.boxes.isEmpty());
 }
 
-void ConnectionTest::clickWhileResolvingChangesNothing()
+void ConnectionTest::clickWhileResolvingAbandonsAttempt()
 {
     FormFixture f;
     TForm1 &w = *f.form;
     ScriptedPop3Server server;
+    server.acceptClient();
+    w.cSock->setConnectTimeout(100);
     setUp(w, QStringLiteral("localhost"), server.port());
-    w.btnConnClick();
-    w.SessionState = ssIdle;
-    w.btnConnClick();  // caption reads "&Disconnect" but nothing is open yet
-    QCOMPARE(w.SessionState, std::uint8_t(ssWaitGreeting));
+    w.btnConnClick();  // the name cannot be resolved before the event loop runs
     QCOMPARE(w.btnConn->text(), QStringLiteral("&Disconnect"));
-    // The attempt goes on and ends in the connect event.
+    w.SessionState = ssIdle;
+    w.btnConnClick();
+    QCOMPARE(w.SessionState, std::uint8_t(ssWaitGreeting));
+    QCOMPARE(w.btnConn->text(), QStringLiteral("&Connect"));
+    QVERIFY(w.btnConn->isEnabled());
+    QCOMPARE(w.msgBar->text(), QStringLiteral(" Disconnected from "));
+    QVERIFY(!w.cSock->Active());
+
+    // Nothing of the abandoned attempt reaches the window later.
+    QTest::qWait(3 * w.cSock->ConnectTimeout());
+    QCOMPARE(w.msgBar->text(), QStringLiteral(" Disconnected from "));
+    QCOMPARE(w.btnConn->text(), QStringLiteral("&Connect"));
+    QVERIFY(w.Memo1->text().isEmpty());
+    QCOMPARE(server.connectionCount(), 0);
+    QVERIFY(f.desktop.boxes.isEmpty());
+
+    // A new Connect works at once.
+    setUp(w, QStringLiteral("127.0.0.1"), server.port());
+    w.btnConnClick();
     QTRY_VERIFY(w.cSock->Active());
     QCOMPARE(w.msgBar->text(), QStringLiteral(" Connected to 127.0.0.1"));
+}
+
+void ConnectionTest::serverSilentAfterGreeting()
+{
+    // The login goes out and no answer ever comes: the connection stays up
+    // (the connect time limit is over once connected), and Disconnect ends it.
+    FormFixture f;
+    TForm1 &w = *f.form;
+    ScriptedPop3Server server;
+    server.greet("+OK ready").expect("user ann").expect("pass pw");
+    w.cSock->setConnectTimeout(100);
+    setUp(w, QStringLiteral("127.0.0.1"), server.port());
+    w.txtUID->setText(QStringLiteral("ann"));
+    w.txtPWD->setText(QStringLiteral("pw"));
+    w.btnConnClick();
+    QTRY_VERIFY(server.scriptDone());
+    QTest::qWait(3 * w.cSock->ConnectTimeout());
+    QVERIFY(w.cSock->Active());
+    QCOMPARE(consoleLines(w),
+             (QStringList{QStringLiteral("+OK ready"), QStringLiteral("? USER ann"), QStringLiteral("? PASS **")}));
+
+    w.btnConnClick();
+    QVERIFY(!w.cSock->Active());
+    QCOMPARE(w.msgBar->text(), QStringLiteral(" Disconnected from 127.0.0.1"));
+    QCOMPARE(w.btnConn->text(), QStringLiteral("&Connect"));
+    QTRY_VERIFY(!server.isClientConnected());
+    QCOMPARE(server.receivedLines(), (QByteArrayList{"user ann", "pass pw"}));  // no QUIT
+    QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
 }
 
 void ConnectionTest::resetOnOpenConnectionReturnsToIdle()

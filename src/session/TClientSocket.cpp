@@ -20,12 +20,14 @@ TClientSocket::~TClientSocket()
 
 void TClientSocket::setActive(bool value)
 {
-    if (value == active)
+    if (value) {
+        if (!active)
+            connection->open();
         return;
-    if (value)
-        connection->open();
-    else
-        connection->closeSocket(connection->socket);
+    }
+    // Active is still false while a lookup, connect or handshake is under way,
+    // yet the user must be able to stop one that never ends.
+    connection->closeSocket(connection->socket);
 }
 
 void TClientSocket::setHost(const QString &value)

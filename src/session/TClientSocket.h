@@ -32,12 +32,18 @@ using TSocketErrorEvent =
 // Order of events: OnLookup, then OnConnecting (inside setActive(true) for an
 // Address, after the resolution for a Host), then later OnConnect or
 // OnError(eeConnect). A failed connect leaves Active false and raises no
-// OnDisconnect. A broken established connection raises OnError and is then
-// closed (OnDisconnect). OnRead is raised again while bytes remain pending
-// after a handler that took some, and the bytes that came with the peer's
-// close are offered before OnDisconnect. OnError's ErrorCode is a Windows
-// Sockets number (see TClientWinSocket::errorNumber); a handler that leaves
-// it non-zero gets the error box.
+// OnDisconnect. An attempt that has not reached OnConnect ConnectTimeout ms
+// after OnConnecting (the connect and, on a TLS port, the handshake
+// together) fails the same way, with ErrorCode 10060 (timed out).
+// setActive(false) during an attempt (lookup, connect or TLS handshake)
+// abandons it: OnDisconnect is raised inside the call, with an empty
+// PeerAddress, and nothing of that attempt is raised afterwards. A broken
+// established connection raises OnError and is then closed (OnDisconnect).
+// OnRead is raised again while bytes remain pending after a handler that
+// took some, and the bytes that came with the peer's close are offered before
+// OnDisconnect. OnError's ErrorCode is a Windows Sockets number (see
+// TClientWinSocket::errorNumber); a handler that leaves it non-zero gets the
+// error box.
 //
 // Encrypted connections: on a port listed in ImplicitTlsPorts (995) the
 // connection is a TLS one from the first byte. The server's certificate must
@@ -47,13 +53,15 @@ using TSocketErrorEvent =
 // (OnRead, SendString, ReceivePending) carries the decrypted stream. A refused
 // certificate, or any other failed handshake, ends the attempt like a refused
 // connect: OnError(eeConnect), Active stays false, no OnConnect, nothing sent;
-// Socket()->TlsFailure() names the reason while the handler runs.
+// Socket()->TlsFailure() names the reason while the handler runs (empty for
+// a handshake the server never answered, which times out).
 class TClientSocket : public QObject {
     Q_OBJECT
     Q_PROPERTY(bool Active READ Active WRITE setActive)
     Q_PROPERTY(QString Host READ Host WRITE setHost)
     Q_PROPERTY(QString Address READ Address WRITE setAddress)
     Q_PROPERTY(int Port READ Port WRITE setPort)
+    Q_PROPERTY(int ConnectTimeout READ ConnectTimeout WRITE setConnectTimeout)
 public:
     explicit TClientSocket(QObject *owner = nullptr);
     // Detaches the events first, then closes: no event is raised, nothing sent.
@@ -61,7 +69,9 @@ public:
 
     bool Active() const { return active; }
     // true starts a connection (may throw ESocketError after raising
-    // OnDisconnect); false closes one, raising OnDisconnect synchronously.
+    // OnDisconnect); false closes one, or abandons an attempt under way,
+    // raising OnDisconnect synchronously. true while an attempt is under way
+    // replaces it without any event.
     void setActive(bool value);
 
     QString Host() const { return host; }
@@ -72,6 +82,11 @@ public:
     void setPort(int value);
 
     TClientWinSocket *Socket() const { return connection; }
+
+    // Milliseconds from OnConnecting until the attempt counts as timed out
+    // (30 s at start; values below 1 count as 1). Read when the connect starts.
+    int ConnectTimeout() const { return connectTimeout; }
+    void setConnectTimeout(int value) { connectTimeout = value < 1 ? 1 : value; }
 
     // The ports (low 16 bits of Port) connected with implicit TLS; {995} at
     // start. Tests put the port of their own TLS server here. Read when a
@@ -114,6 +129,7 @@ private:
     QString host;
     QString address;
     int port = 0;
+    int connectTimeout = 30000;
     QList<quint16> tlsPorts{995};
     QList<QSslCertificate> trusted;
     TClientWinSocket *connection = nullptr;

@@ -10,6 +10,7 @@
 #include <QSslConfiguration>
 #include <QSslSocket>
 #include <QTcpSocket>
+#include <QTimer>
 
 #include <utility>
 
@@ -119,7 +120,14 @@ TClientWinSocket::Scope::~Scope()
         self->freeDropped();
 }
 
-TClientWinSocket::TClientWinSocket(TClientSocket *owner) : QObject(owner), component(owner) {}
+TClientWinSocket::TClientWinSocket(TClientSocket *owner)
+    : QObject(owner), component(owner), attemptTimer(new QTimer(this))
+{
+    attemptTimer->setSingleShot(true);
+    // A coarse timer may fire up to 5 % early: 28.5 s is not the 30 s promised.
+    attemptTimer->setTimerType(Qt::PreciseTimer);
+    connect(attemptTimer, &QTimer::timeout, this, &TClientWinSocket::attemptTimedOut);
+}
 
 TClientWinSocket::~TClientWinSocket()
 {
@@ -319,6 +327,7 @@ void TClientWinSocket::startConnect(const QHostAddress &target)
     component->raise(component->OnConnecting);
     if (!scope.alive() || socket != s)
         return;
+    attemptTimer->start(component->connectTimeout);
     // Qt may settle a connect (even refuse it) inside connectToHost. Started
     // from the event loop, the outcome is always an event of its own and
     // never happens inside the activation call.
@@ -414,6 +423,7 @@ void TClientWinSocket::socketConnected(QAbstractSocket *s)
     Scope scope(this);
     if (s != socket || closing)
         return;
+    attemptTimer->stop();
     connected = true;
     peerText = addressText(s->peerAddress());
     const QList<QSocketNotifier *> notifiers = s->findChildren<QSocketNotifier *>();
@@ -518,6 +528,19 @@ void TClientWinSocket::socketDisconnected(QAbstractSocket *s)
     closeSocket(s);
 }
 
+void TClientWinSocket::attemptTimedOut()
+{
+    Scope scope(this);
+    QAbstractSocket *s = socket;
+    if (!s || connected || closing)
+        return;
+    // No refusal and no answer: a blackholed address, or a server that took
+    // the connection and never answered the handshake. Nothing came back, so
+    // there is no TLS reason to give.
+    discard(s);
+    reportError(QStringLiteral("Connection timed out"), wsaETimedOut, TErrorEvent::eeConnect);
+}
+
 int TClientWinSocket::raiseError(TErrorEvent kind, int code)
 {
     if (const TSocketErrorEvent handler = component->OnError)
@@ -561,6 +584,7 @@ void TClientWinSocket::discard(QAbstractSocket *s)
     if (!s)
         return;
     if (s == socket) {
+        attemptTimer->stop();
         socket = nullptr;
         connected = false;
         closing = false;

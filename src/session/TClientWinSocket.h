@@ -11,6 +11,7 @@
 #include <QString>
 
 class QHostInfo;
+class QTimer;
 class TClientSocket;
 enum class TErrorEvent;
 
@@ -94,6 +95,8 @@ private:
     void socketReadyRead(QAbstractSocket *s);
     void socketError(QAbstractSocket *s, QAbstractSocket::SocketError error);
     void socketDisconnected(QAbstractSocket *s);
+    // The attempt ran out of time before OnConnect: a failed connect.
+    void attemptTimedOut();
     // Raises OnRead for data still buffered in s, as long as the handler takes some.
     void raiseReadWhilePending(QAbstractSocket *s);
     // OnError, then the error display if the handler left the code non-zero.
@@ -127,6 +130,9 @@ private:
     QPointer<QSocketNotifier> readWatch;
     int pendingErrno = 0;
     int lookupId = -1;
+    // Runs from OnConnecting until OnConnect (connect and TLS handshake), so
+    // a peer that never answers does not leave the attempt hanging.
+    QTimer *attemptTimer;
     qint64 bytesTaken = 0;
     int depth = 0;
     QList<QPointer<QAbstractSocket>> dropped;
