@@ -14,7 +14,9 @@
 // Properties, for both: nothing crashes or trips a sanitizer; the window's
 // count of checked rows matches the list; every DELE goes out for a row of
 // the batch confirmed by the last Yes, marked at that Yes and, if it was
-// checked then, not unchecked since; QUIT goes out only from Save & Quit.
+// checked then, not unchecked since; a row leaves the list during a read
+// only when a DELE went out for it (or the whole list was replaced, as a new
+// listing does); QUIT goes out only from Save & Quit.
 // With the honest server also: every Subject, From and To a row shows comes
 // from the TOP reply for that row's own message, and the viewer shows the
 // lines of the message the read went out for.
@@ -251,9 +253,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         std::erase_if(confirmed, [&](const Confirmed &c) { return c.checked && !isChecked(w, c.row); });
     });
 
+    int resets = 0;
+    QObject::connect(w.mailModel, &QAbstractItemModel::modelReset, [&resets] { ++resets; });
+    std::vector<QPersistentModelIndex> deleteSent;
     bool quitting = false;
     w.commandSent = [&](const QByteArray &text) {
         if (text.startsWith("DELE ")) {
+            deleteSent.push_back(w.PendingMailRow);
             const auto it = std::find_if(confirmed.begin(), confirmed.end(),
                                          [&](const Confirmed &c) { return c.row == w.PendingMailRow; });
             FUZZ_CHECK(w.DeleteConfirmed);
@@ -283,6 +289,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         const int arg = data[at] & 0x0F;
         ++at;
         const int rows = w.mailModel->count();
+        std::vector<QPersistentModelIndex> before;
+        for (int r = 0; r < rows; ++r)
+            before.emplace_back(w.mailModel->index(r, MailListModel::IdColumn));
+        const int resetsBefore = resets;
         if (kind <= 5 && honest) {
             lastChunk = server.answer(arg & 1);
             // Cut into up to three reads where the input says.
@@ -334,6 +344,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             quitting = false;
         }
         trace(w, kStepNames[kind], kind <= 5 ? lastChunk : QByteArray::number(arg));
+        if (kind <= 5 && resets == resetsBefore) {
+            for (const QPersistentModelIndex &row : before) {
+                if (!row.isValid())
+                    FUZZ_CHECK(std::find(deleteSent.begin(), deleteSent.end(), row) != deleteSent.end());
+            }
+        }
         FUZZ_CHECK(w.CheckedCount == w.mailModel->checkedCount());
         FUZZ_CHECK(w.CheckedCount >= 0 && w.CheckedCount <= w.mailModel->count());
         if (!honest)
