@@ -89,8 +89,7 @@ void TForm1::handleReceivedBytes(QByteArray chunk)
 
 QString TForm1::statusLineTooLong() const
 {
-    return QStringLiteral("Connection closed: the server sent a status line "
-                          "longer than %1 KiB.")
+    return QStringLiteral("Connection closed: the server sent a status line longer than %1 KiB.")
         .arg(MaxStatusLineLength / 1024);
 }
 
@@ -98,8 +97,7 @@ void TForm1::giveUpConnection(const QString &reason)
 {
     pendingReplyLines.clear();
     AppendConsole(reason);
-    // Raises the disconnect event at once, which also forgets the unfinished
-    // line.
+    // Raises the disconnect event at once.
     cSock->setActive(false);
     resetReplyAssembly();
 }
