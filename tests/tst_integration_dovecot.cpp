@@ -27,6 +27,7 @@ class DovecotIntegrationTest : public QObject {
 private slots:
     void initTestCase();
     void cleanMailbox();
+    void forgedHeaderLines();
     void refusedPassword();
 
 private:
@@ -110,6 +111,20 @@ int firstOfKind(Kind kind, int from = 0)
             return i;
     }
     return -1;
+}
+
+// A message as stored and the Subject, From and To its row must show.
+struct Stored {
+    QByteArray raw;
+    QByteArray subject;
+    QByteArray from;
+    QByteArray to;
+};
+
+// Keeps the NUL bytes a plain C string would end at.
+template <qsizetype N> QByteArray bytes(const char (&text)[N])
+{
+    return QByteArray(text, N - 1);
 }
 
 }  // namespace
@@ -217,6 +232,81 @@ void DovecotIntegrationTest::cleanMailbox()
     QVERIFY(again.idle());
     QCOMPARE(again.w.mailModel->subItem(1, 1),
              ScanHeaders(topLines(MailboxGenerator::message(kSeed, 2), 0)).subject);
+}
+
+// Header bytes that look like reply lines when a lone CR or a NUL is taken
+// for a line break or dropped before the end-marker test: every row must still
+// show its own message, and deleting the row showing "third normal" must
+// delete message 3 on the server.
+void DovecotIntegrationTest::forgedHeaderLines()
+{
+    if (!skipReason.isEmpty())
+        QSKIP(qPrintable(skipReason));
+    const QByteArray to = "tester@example.org";
+    const QList<Stored> mail{
+        {"From: one@example.org\nTo: tester@example.org\nSubject: first normal\n\nOne.\n", "first normal",
+         "one@example.org", to},
+        {"From: two@example.org\nTo: tester@example.org\n"
+         "Subject: hi\r.\r+OK\rSubject: FREE PILLS\rFrom: spam@x\n\nTwo.\n",
+         "hi\r.\r+OK\rSubject: FREE PILLS\rFrom: spam@x", "two@example.org", to},
+        {"From: three@example.org\nTo: tester@example.org\nSubject: third normal\n\nThree.\n", "third normal",
+         "three@example.org", to},
+        {bytes("From: four@example.org\nTo: tester@example.org\nX-Note: 4\n\0.\n+OK\nSubject: fourth\0.\n\nFour.\n"),
+         bytes("fourth\0."), "four@example.org", to},
+        {"From: five@example.org\nTo: tester@example.org\nSubject: fifth normal\n\nFive.\n", "fifth normal",
+         "five@example.org", to},
+    };
+    DovecotServer server;
+    for (const Stored &m : mail)
+        QVERIFY(!server.addMessage(m.raw).isEmpty());
+    QString why;
+    QVERIFY2(server.start(&why), qPrintable(why));
+
+    Client c(server, server.password());
+    c.w.btnConnClick();
+    QVERIFY(c.listed(5));
+    c.w.AllMail->setChecked(true);
+    c.w.btnHeaderClick();
+    QVERIFY(c.idle());
+    for (int row = 0; row < 5; ++row) {
+        QCOMPARE(c.w.mailModel->subItem(row, MailRow::Subject), mail[row].subject);
+        QCOMPARE(c.w.mailModel->subItem(row, MailRow::From), mail[row].from);
+        QCOMPARE(c.w.mailModel->subItem(row, MailRow::To), mail[row].to);
+    }
+
+    // The user picks the row by what it shows.
+    c.w.AllMail->setChecked(false);
+    QCOMPARE(c.w.CheckedCount, 0);
+    int third = -1;
+    for (int row = 0; row < c.w.mailModel->count(); ++row) {
+        if (c.w.mailModel->index(row, MailListModel::SubjectColumn).data().toString() == QStringLiteral("third normal"))
+            third = row;
+    }
+    QVERIFY(third >= 0);
+    c.w.mailModel->setRowChecked(third, true);
+    c.f.desktop.setNextAnswer(platform::BoxButton::Yes);
+    c.w.btnDeleteClick();
+    QTRY_VERIFY_WITH_TIMEOUT(!c.w.DeleteConfirmed && c.w.mailModel->count() == 4, 15000);
+    QCOMPARE(c.f.desktop.boxes.size(), 1);
+    c.w.btnQuitClick();
+    QTRY_VERIFY_WITH_TIMEOUT(!c.w.cSock->Active(), 15000);
+
+    // A second session sees message 3 gone and the others, headers and all.
+    QTRY_COMPARE_WITH_TIMEOUT(server.messageCount(), 4, 15000);
+    Client again(server, server.password());
+    again.w.btnConnClick();
+    QVERIFY(again.listed(4));
+    again.w.AllMail->setChecked(true);
+    again.w.btnHeaderClick();
+    QVERIFY(again.idle());
+    const QList<int> survivors{0, 1, 3, 4};
+    for (int row = 0; row < 4; ++row) {
+        const Stored &m = mail[survivors[row]];
+        QCOMPARE(again.w.mailModel->subItem(row, MailRow::Subject), m.subject);
+        QCOMPARE(again.w.mailModel->subItem(row, MailRow::From), m.from);
+        QCOMPARE(again.w.mailModel->subItem(row, MailRow::Bytes),
+                 QByteArray::number(MailboxGenerator::virtualSize(m.raw)));
+    }
 }
 
 void DovecotIntegrationTest::refusedPassword()
