@@ -97,6 +97,7 @@ private slots:
     void receivePendingAfterChunks();
     void remoteCloseDeliversLastReplyThenDisconnects();
     void nestedLoopInReadHandlerSurvivesClose();
+    void unreadStreamIsBoundedThenDelivered();
     void closeFromReadHandler();
     void setActiveFalseDisconnectsSynchronously();
     void connectRefused_data();
@@ -329,6 +330,48 @@ void tst_ClientSocket::nestedLoopInReadHandlerSurvivesClose()
     QVERIFY(!sock.Active());
     // Freed once the outer handler has returned.
     QTRY_VERIFY(platformSocket.isNull());
+}
+
+void tst_ClientSocket::unreadStreamIsBoundedThenDelivered()
+{
+    // The server streams megabytes and closes while the handler takes
+    // nothing (busy elsewhere). The socket may hold only a bounded part
+    // meanwhile, the rest waiting in the kernel; once the handler takes
+    // again, all of it must come, in order, before the disconnect.
+    DesktopStub desktop;
+    ScriptedPop3Server server;
+    QByteArray stream;
+    for (int i = 0; stream.size() < 8 * 1024 * 1024; ++i)
+        stream += "line " + QByteArray::number(i).rightJustified(8, '0') + "\r\n";
+    server.greet("+OK ready").send(stream).close();
+    TClientSocket sock;
+    Recorder rec(sock);
+    QPointer<QAbstractSocket> platformSocket;
+    sock.socketFactory = [&] {
+        platformSocket = new QTcpSocket;
+        return platformSocket.data();
+    };
+    bool taking = false;
+    rec.onRead = [&](TClientWinSocket *w) {
+        if (taking)
+            rec.data += w->ReceivePending();
+    };
+    QVERIFY(connectToServer(sock, server));
+    // Long enough for the kernel's buffers on both sides to fill.
+    QTest::qWait(1000);
+    // Gone already means it had read everything, the close included.
+    QVERIFY(platformSocket);
+    const qint64 held = platformSocket->bytesAvailable();
+    QVERIFY2(held > 0 && held <= 1024 * 1024, qPrintable(QString::number(held)));
+    QVERIFY(sock.Active());
+
+    taking = true;
+    rec.data += sock.Socket()->ReceivePending();
+    QTRY_VERIFY_WITH_TIMEOUT(rec.events.contains("disconnect"), 20000);
+    QCOMPARE(rec.data.size(), stream.size() + 11);
+    QVERIFY(rec.data == "+OK ready\r\n" + stream);
+    QCOMPARE(rec.states(), QStringList({"lookup", "connecting", "connect", "disconnect"}));
+    QCOMPARE(server.errors(), QStringList());
 }
 
 void tst_ClientSocket::closeFromReadHandler()

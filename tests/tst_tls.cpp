@@ -16,6 +16,8 @@
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QSslKey>
+#include <QSslServer>
 #include <QSslSocket>
 #include <QStandardPaths>
 #include <QTcpServer>
@@ -40,6 +42,7 @@ private slots:
     void tlsPortNeverFallsBackToClear();
     void refusedConnectOnTlsPortIsNoTlsFailure();
     void socketEventsOverTls();
+    void unreadStreamOverTlsIsBoundedThenDelivered();
     void fullSessionOverTls();
     void selfSignedServerTrustedByFile();
     void refusedCertificates_data();
@@ -461,6 +464,81 @@ void TlsTest::socketEventsOverTls()
             QVERIFY(received.isEmpty());
         }
     }
+}
+
+void TlsTest::unreadStreamOverTlsIsBoundedThenDelivered()
+{
+    if (!pkiProblem.isEmpty())
+        QSKIP(qPrintable(pkiProblem));
+    if (!QSslSocket::supportsSsl())
+        QSKIP("Qt has no TLS backend here");
+    // As over a plain connection: while the handler takes nothing the TLS
+    // socket holds only a bounded part of what the server streams (the
+    // decrypted bytes and the encrypted ones behind them), and once the
+    // handler takes again everything comes, in order, before the disconnect.
+    const QString dir = pki.path() + QLatin1Char('/');
+    QSslConfiguration serverConfig = QSslConfiguration::defaultConfiguration();
+    serverConfig.setLocalCertificateChain(QSslCertificate::fromPath(dir + QStringLiteral("good.pem")));
+    QFile keyFile(dir + QStringLiteral("good.key"));
+    QVERIFY(keyFile.open(QIODevice::ReadOnly));
+    serverConfig.setPrivateKey(QSslKey(&keyFile, QSsl::Ec));
+    QVERIFY(!serverConfig.privateKey().isNull());
+    QSslServer server;
+    server.setSslConfiguration(serverConfig);
+    QVERIFY(server.listen(QHostAddress::LocalHost));
+
+    QByteArray stream;
+    for (int i = 0; stream.size() < 8 * 1024 * 1024; ++i)
+        stream += "line " + QByteArray::number(i).rightJustified(8, '0') + "\r\n";
+    connect(&server, &QTcpServer::pendingConnectionAvailable, this, [&] {
+        QSslSocket *s = qobject_cast<QSslSocket *>(server.nextPendingConnection());
+        QVERIFY(s);
+        s->write(stream);
+        s->disconnectFromHost();
+    });
+
+    TClientSocket sock;
+    QPointer<QAbstractSocket> platformSocket;
+    sock.socketFactory = [&] {
+        platformSocket = new QSslSocket;
+        return platformSocket.data();
+    };
+    QByteArray received;
+    QStringList events;
+    bool taking = false;
+    sock.OnConnect = [&](QObject *, TClientWinSocket *) { events << "connect"; };
+    sock.OnRead = [&](QObject *, TClientWinSocket *w) {
+        if (taking)
+            received += w->ReceivePending();
+    };
+    sock.OnDisconnect = [&](QObject *, TClientWinSocket *) { events << "disconnect"; };
+    sock.OnError = [&](QObject *, TClientWinSocket *, TErrorEvent, int &code) {
+        events << "error";
+        code = 0;
+    };
+    sock.setImplicitTlsPorts({server.serverPort()});
+    sock.setTrustedCertificates(QSslCertificate::fromPath(dir + QStringLiteral("ca.pem")));
+    sock.setAddress(QStringLiteral("127.0.0.1"));
+    sock.setPort(server.serverPort());
+    sock.setActive(true);
+    QTRY_VERIFY_WITH_TIMEOUT(sock.Active(), 10000);
+    // Long enough for the kernel's buffers on both sides to fill.
+    QTest::qWait(1500);
+    // Gone already means it had read everything, the close included.
+    QVERIFY(platformSocket);
+    const qint64 decrypted = platformSocket->bytesAvailable();
+    qint64 encrypted = 0;
+    for (const QTcpSocket *plain : platformSocket->findChildren<QTcpSocket *>())
+        encrypted += plain->bytesAvailable();
+    QVERIFY2(decrypted > 0 && decrypted + encrypted <= 3 * 1024 * 1024,
+             qPrintable(QStringLiteral("%1 + %2").arg(decrypted).arg(encrypted)));
+
+    taking = true;
+    received += sock.Socket()->ReceivePending();
+    QTRY_VERIFY_WITH_TIMEOUT(events.contains("disconnect"), 20000);
+    QCOMPARE(received.size(), stream.size());
+    QVERIFY(received == stream);
+    QCOMPARE(events, (QStringList{"connect", "disconnect"}));
 }
 
 void TlsTest::fullSessionOverTls()

@@ -41,6 +41,9 @@ constexpr int wsaHostNotFound = 11001;
 constexpr int wsaTryAgain = 11002;
 constexpr int wsaNoData = 11004;
 
+// What the platform socket holds at most of the bytes not yet taken.
+constexpr qint64 readBufferLimit = 1024 * 1024;
+
 // Takes (and so clears) the socket's pending error; 0 when there is none.
 int takePendingErrno(qintptr descriptor)
 {
@@ -265,6 +268,9 @@ void TClientWinSocket::open()
     if (!s)
         throw ESocketError(QStringLiteral("No socket available"));
     s->setParent(this);
+    // Bounded: what the handler has not taken yet waits in the kernel, and
+    // a server that keeps sending is slowed down instead of filling memory.
+    s->setReadBufferSize(readBufferLimit);
     socket = s;
     if (tls) {
         // The connection counts as made only once it is encrypted and verified.
