@@ -24,6 +24,7 @@ private slots:
     void replyFollowsEcho();
     void clearEmptiesLog();
     void hiddenLogCatchesUpWhenShown();
+    void floodGoesInSliceBySlice();
     void pageGivesFocusToPrompt();
 };
 
@@ -172,6 +173,31 @@ void ConsoleTest::hiddenLogCatchesUpWhenShown()
     QCOMPARE(w.Memo1->logLength(), expected.join(QLatin1Char('\n')).size());
     QCOMPARE(w.Memo1->text().split(QLatin1Char('\n')), expected);
     QCOMPARE(w.Memo1->pendingEntries(), 0);
+}
+
+void ConsoleTest::floodGoesInSliceBySlice()
+{
+    // A million short lines from a server must not freeze the window while
+    // the document takes them: they go in a slice per pass of the event
+    // loop, in order, and what comes meanwhile goes in behind them.
+    FormFixture f;
+    TForm1 &w = *f.form;
+    w.show();
+    w.pgControl->setCurrentWidget(w.pageCMD);
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    const qsizetype flood = 3 * ConsoleView::SliceLines + 5;
+    QStringList expected{QStringLiteral("before")};
+    w.AppendConsole(expected.first());
+    QStringList dots(flood, QStringLiteral("."));
+    dots.first() = QStringLiteral("first");
+    dots.last() = QStringLiteral("last");
+    w.AppendConsole(dots.join(QLatin1String("\r\n")));
+    w.AppendConsole(QStringLiteral("after"));
+    expected << dots << QStringLiteral("after");
+    QVERIFY(w.Memo1->blockCount() <= ConsoleView::SliceLines + 1);
+    QCOMPARE(w.Memo1->logLength(), expected.join(QLatin1Char('\n')).size());
+    QTRY_COMPARE(w.Memo1->pendingEntries(), 0);
+    QCOMPARE(w.Memo1->document()->toPlainText().split(QLatin1Char('\n')), expected);
 }
 
 void ConsoleTest::pageGivesFocusToPrompt()

@@ -4,31 +4,47 @@
 
 #include <QTextDocument>
 
-ConsoleView::ConsoleView(QWidget *parent) : QPlainTextEdit(parent)
+namespace {
+
+qsizetype lineCount(const QString &text)
+{
+    return text.count(QLatin1Char('\n')) + 1;
+}
+
+}  // namespace
+
+ConsoleView::ConsoleView(QWidget *parent) : QPlainTextEdit(parent), sliceTimer(new QTimer(this))
 {
     setReadOnly(true);
     // A read-only log: an undo history would only keep a second copy of it.
     document()->setUndoRedoEnabled(false);
+    sliceTimer->setSingleShot(true);
+    sliceTimer->setInterval(0);
+    connect(sliceTimer, &QTimer::timeout, this, &ConsoleView::flushSlice);
 }
 
 void ConsoleView::appendEntry(const QString &entry)
 {
     QString lines = platform::displayLineBreaks(entry);
-    if (isVisible()) {
-        flushPending();
+    const qsizetype count = lineCount(lines);
+    if (isVisible() && pending.isEmpty() && count <= SliceLines) {
         appendPlainText(lines);
         return;
     }
     // Kept for a while: without the spare room decoding may have left.
     lines.squeeze();
     pendingLength += lines.size();
+    pendingLines += count;
     pending.append(std::move(lines));
+    if (isVisible())
+        sliceTimer->start();
 }
 
 void ConsoleView::clearEntries()
 {
     pending.clear();
     pendingLength = 0;
+    pendingLines = 0;
     clear();
 }
 
@@ -51,19 +67,58 @@ qsizetype ConsoleView::logLength() const
 void ConsoleView::showEvent(QShowEvent *event)
 {
     // Appended as if they had come while shown: a log scrolled to its end
-    // stays at its end.
-    flushPending();
+    // stays at its end. A flood goes in slice by slice.
+    flushLines(SliceLines);
+    if (!pending.isEmpty())
+        sliceTimer->start();
     QPlainTextEdit::showEvent(event);
 }
 
 void ConsoleView::flushPending()
 {
+    flushLines(pendingLines);
+}
+
+void ConsoleView::flushSlice()
+{
+    if (!isVisible())
+        return;  // the rest waits for the view to be shown again
+    flushLines(SliceLines);
+    if (!pending.isEmpty())
+        sliceTimer->start();
+}
+
+void ConsoleView::flushLines(qsizetype maxLines)
+{
     if (pending.isEmpty())
         return;
     // One insertion: the entries joined by line breaks make the same lines
-    // as appending them one by one.
-    const QString lines = pending.join(QLatin1Char('\n'));
-    pending.clear();
-    pendingLength = 0;
-    appendPlainText(lines);
+    // as appending them one by one. An entry longer than what is left of
+    // the slice is cut at a line break; its rest starts the next slice.
+    QStringList slice;
+    qsizetype lines = 0;
+    while (!pending.isEmpty() && lines < maxLines) {
+        QString &entry = pending.first();
+        const qsizetype count = lineCount(entry);
+        if (lines + count <= maxLines) {
+            lines += count;
+            pendingLength -= entry.size();
+            slice.append(std::move(entry));
+            pending.removeFirst();
+            continue;
+        }
+        qsizetype cut = -1;
+        for (qsizetype taken = lines; taken < maxLines; ++taken)
+            cut = entry.indexOf(QLatin1Char('\n'), cut + 1);
+        slice.append(entry.left(cut));
+        entry.remove(0, cut + 1);
+        pendingLength -= cut + 1;
+        lines = maxLines;
+    }
+    pendingLines -= lines;
+    if (pending.isEmpty()) {
+        pendingLength = 0;
+        pendingLines = 0;
+    }
+    appendPlainText(slice.join(QLatin1Char('\n')));
 }

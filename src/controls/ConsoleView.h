@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QPlainTextEdit>
+#include <QTimer>
 #include <QString>
 #include <QStringList>
 
@@ -12,9 +13,16 @@
 // view is hidden nobody can see the entries, so they wait in a buffer and go
 // into the document in one insertion when the view is shown or its text is
 // read. What the user sees is the same either way.
+//
+// A flood of lines (a server that sends a million short lines) would freeze
+// the window while the document takes them: a line costs microseconds. So
+// beyond SliceLines at a time the entries go in in slices, one slice per
+// pass of the event loop, and the window keeps answering meanwhile.
 class ConsoleView : public QPlainTextEdit {
     Q_OBJECT
 public:
+    static constexpr qsizetype SliceLines = 20000;
+
     explicit ConsoleView(QWidget *parent = nullptr);
 
     // Adds one entry at the end; CR, LF and CR LF inside it start new lines.
@@ -23,7 +31,7 @@ public:
     void clearEntries();
     // The whole log, one line per line shown, entries still waiting included.
     QString text();
-    // The number of entries waiting for the view to be shown.
+    // The number of entries waiting to go into the document.
     int pendingEntries() const { return static_cast<int>(pending.size()); }
     // The characters the log holds, entries still waiting included.
     qsizetype logLength() const;
@@ -33,9 +41,14 @@ protected:
 
 private:
     void flushPending();
+    // Moves up to maxLines lines of the waiting entries into the document.
+    void flushLines(qsizetype maxLines);
+    void flushSlice();
 
     // Kept one by one: a single growing text would reserve up to its own
     // size again; the entries are joined once, when shown.
     QStringList pending;
     qsizetype pendingLength = 0;
+    qsizetype pendingLines = 0;
+    QTimer *sliceTimer;
 };
