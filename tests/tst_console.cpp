@@ -25,6 +25,7 @@ private slots:
     void clearEmptiesLog();
     void hiddenLogCatchesUpWhenShown();
     void floodGoesInSliceBySlice();
+    void logKeepsNewestWithinCapacity();
     void pageGivesFocusToPrompt();
 };
 
@@ -198,6 +199,38 @@ void ConsoleTest::floodGoesInSliceBySlice()
     QCOMPARE(w.Memo1->logLength(), expected.join(QLatin1Char('\n')).size());
     QTRY_COMPARE(w.Memo1->pendingEntries(), 0);
     QCOMPARE(w.Memo1->document()->toPlainText().split(QLatin1Char('\n')), expected);
+}
+
+void ConsoleTest::logKeepsNewestWithinCapacity()
+{
+    // A server that never stops sending cannot grow the log without end:
+    // past its capacity the oldest lines go, whole, and the newest stay.
+    FormFixture f;
+    TForm1 &w = *f.form;
+    w.show();
+    w.pgControl->setCurrentWidget(w.pageCMD);
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QStringList block(1000, QStringLiteral("x"));
+    for (int i = 0; i < ConsoleView::MaxLines / 1000 + 10; ++i) {
+        block.last() = QStringLiteral("entry %1").arg(i);
+        w.AppendConsole(block.join(QLatin1Char('\n')));
+    }
+    QTRY_COMPARE(w.Memo1->pendingEntries(), 0);
+    QVERIFY(w.Memo1->blockCount() <= ConsoleView::MaxLines);
+    QVERIFY(w.Memo1->blockCount() > ConsoleView::MaxLines / 2);
+    QString text = w.Memo1->text();
+    QVERIFY(text.endsWith(QStringLiteral("x\nentry %1").arg(ConsoleView::MaxLines / 1000 + 9)));
+    QVERIFY(text.startsWith(QStringLiteral("x\n")));
+
+    // Hidden, long lines: the characters are bounded too, entries kept whole.
+    w.pgControl->setCurrentWidget(w.pageGUI);
+    const QString line(1024 * 1024 - 10, QLatin1Char('y'));
+    for (int i = 0; i < ConsoleView::MaxLength / line.size() + 4; ++i)
+        w.AppendConsole(line + QString::number(i));
+    QVERIFY(w.Memo1->logLength() <= ConsoleView::MaxLength);
+    text = w.Memo1->text();
+    QVERIFY(text.endsWith(line + QString::number(ConsoleView::MaxLength / line.size() + 3)));
+    QVERIFY(text.startsWith(QLatin1Char('y')));
 }
 
 void ConsoleTest::pageGivesFocusToPrompt()

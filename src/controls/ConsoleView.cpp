@@ -2,7 +2,11 @@
 
 #include "platform/Desktop.h"
 
+#include <QTextBlock>
+#include <QTextCursor>
 #include <QTextDocument>
+
+#include <algorithm>
 
 namespace {
 
@@ -29,6 +33,7 @@ void ConsoleView::appendEntry(const QString &entry)
     const qsizetype count = lineCount(lines);
     if (isVisible() && pending.isEmpty() && count <= SliceLines) {
         appendPlainText(lines);
+        keepWithinCapacity();
         return;
     }
     // Kept for a while: without the spare room decoding may have left.
@@ -36,8 +41,46 @@ void ConsoleView::appendEntry(const QString &entry)
     pendingLength += lines.size();
     pendingLines += count;
     pending.append(std::move(lines));
+    keepWithinCapacity();
     if (isVisible())
         sliceTimer->start();
+}
+
+void ConsoleView::keepWithinCapacity()
+{
+    const qsizetype shownLines = document()->isEmpty() ? 0 : document()->blockCount();
+    if (shownLines + pendingLines <= MaxLines && logLength() <= MaxLength)
+        return;
+    qsizetype dropLines = std::max<qsizetype>(shownLines + pendingLines - (MaxLines - MaxLines / 8), 0);
+    qsizetype dropLength = std::max<qsizetype>(logLength() - (MaxLength - MaxLength / 8), 0);
+    // The document holds the oldest lines: whole lines go from its start.
+    if (shownLines > 0) {
+        const qsizetype shownLength = document()->characterCount() - 1;
+        const QTextBlock byLength = dropLength > 0 ? document()->findBlock(int(std::min(dropLength, shownLength) - 1))
+                                                   : QTextBlock();
+        const qsizetype blocks = std::max<qsizetype>(dropLines, byLength.isValid() ? byLength.blockNumber() + 1 : 0);
+        if (blocks >= shownLines) {
+            clear();
+            dropLines -= shownLines;
+            dropLength -= shownLength + 1;
+        } else if (blocks > 0) {
+            const int end = document()->findBlockByNumber(int(blocks)).position();
+            QTextCursor cursor(document());
+            cursor.setPosition(end, QTextCursor::KeepAnchor);
+            cursor.removeSelectedText();
+            dropLines = 0;
+            dropLength = 0;
+        }
+    }
+    // Then whole waiting entries, oldest first.
+    while (!pending.isEmpty() && (dropLines > 0 || dropLength > 0)) {
+        const qsizetype count = lineCount(pending.first());
+        dropLines -= count;
+        dropLength -= pending.first().size() + 1;
+        pendingLines -= count;
+        pendingLength -= pending.first().size();
+        pending.removeFirst();
+    }
 }
 
 void ConsoleView::clearEntries()

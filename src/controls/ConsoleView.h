@@ -18,10 +18,17 @@
 // the window while the document takes them: a line costs microseconds. So
 // beyond SliceLines at a time the entries go in in slices, one slice per
 // pass of the event loop, and the window keeps answering meanwhile.
+//
+// The log has a capacity, as any text box has: MaxLines lines and
+// MaxLength characters. Past it the oldest lines go, an eighth of the
+// capacity at a time, so a server that sends without end cannot grow the
+// program's memory without end.
 class ConsoleView : public QPlainTextEdit {
     Q_OBJECT
 public:
     static constexpr qsizetype SliceLines = 20000;
+    static constexpr qsizetype MaxLines = 200000;
+    static constexpr qsizetype MaxLength = qsizetype(16) * 1024 * 1024;
 
     explicit ConsoleView(QWidget *parent = nullptr);
 
@@ -44,6 +51,8 @@ private:
     // Moves up to maxLines lines of the waiting entries into the document.
     void flushLines(qsizetype maxLines);
     void flushSlice();
+    // Drops the oldest lines while the log is past its capacity.
+    void keepWithinCapacity();
 
     // Kept one by one: a single growing text would reserve up to its own
     // size again; the entries are joined once, when shown.
