@@ -70,5 +70,11 @@ if [[ $new_dovecot == 1 ]]; then
       /etc/init.d/dovecot stop >/dev/null 2>&1 || true
     fi
   fi
+  # Checked, not assumed: a link left in a .wants folder would start the
+  # service at the next boot.
+  if compgen -G '/etc/systemd/system/*.wants/dovecot*' >/dev/null; then
+    echo "deps.sh: Dovecot's system service is still enabled:" /etc/systemd/system/*.wants/dovecot* >&2
+    exit 1
+  fi
   echo "Dovecot is installed for the tests only; its system service is left disabled and stopped."
 fi
