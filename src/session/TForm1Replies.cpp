@@ -326,8 +326,8 @@ void TForm1::deleteStep()
     // Another command started meanwhile has ended the batch already.
     if (!DeleteConfirmed || SessionState != ssWaitDelete)
         return;
-    if (!sendNextDelete())
-        endDeleteBatch();
+    // The next row of the batch, or its end.
+    btnDeleteClick(this);
 }
 
 void TForm1::abandonDeleteBatch()
