@@ -26,6 +26,7 @@
 // window closes the connection, after the bytes asked for, or after two
 // minutes, and it ends with the benchmark (or after ten minutes).
 
+#include "RunUntil.h"
 #include "app/StatusTextBar.h"
 #include "app/TForm1.h"
 #include "controls/ConsoleView.h"
@@ -36,7 +37,6 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QFile>
 #include <QLineEdit>
 #include <QTabWidget>
@@ -336,25 +336,6 @@ struct TickWatch {
     }
 };
 
-// Runs the event loop until done holds or ms have passed.
-bool until(const std::function<bool()> &done, int ms)
-{
-    if (done())
-        return true;
-    QEventLoop loop;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (done())
-            loop.quit();
-    });
-    QTimer deadline;
-    deadline.setSingleShot(true);
-    QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
-    deadline.start(ms);
-    poll.start(1);
-    loop.exec();
-    return done();
-}
 
 // A main window shown, logged in as the scenario and listed.
 struct Window {
@@ -394,7 +375,7 @@ struct Window {
     bool connectAndList()
     {
         w.btnConnClick();
-        return until([&] { return w.SessionState == ssIdle && w.mailModel->count() == 3; }, 10000);
+        return runUntil([&] { return w.SessionState == ssIdle && w.mailModel->count() == 3; }, 10000);
     }
 
     // A command typed in the console's prompt and sent with Enter.
@@ -438,7 +419,7 @@ bool streamRun(quint16 port, int reportFd, const char *scenario, StreamRun *out)
         win.clock.start();
         win.w.btnReadClick();
     }
-    const bool closed = until([&] { return win.closedAt >= 0; }, 180000);
+    const bool closed = runUntil([&] { return win.closedAt >= 0; }, 180000);
     out->gapMs = ticks.stopMs();
     out->sampledMb = mb(ticks.rssKb);
     // Without the reset the high-water mark would be the whole process's.
@@ -483,8 +464,8 @@ bool dotsRun(quint16 port, int reportFd, bool consoleInFront, DotsRun *out)
     QElapsedTimer typed;
     typed.start();
     win.type(QStringLiteral("NOOP"));
-    const bool answered = until([&] { return win.answeredAt >= 0 || win.closedAt >= 0; }, 120000);
-    if (consoleInFront && until([&] { return win.w.Memo1->pendingEntries() == 0; }, 120000))
+    const bool answered = runUntil([&] { return win.answeredAt >= 0 || win.closedAt >= 0; }, 120000);
+    if (consoleInFront && runUntil([&] { return win.w.Memo1->pendingEntries() == 0; }, 120000))
         out->consoleMs = double(typed.nsecsElapsed()) / 1e6;
     out->gapMs = ticks.stopMs();
     out->answerMs = answered && win.answeredAt >= 0 ? double(win.answeredAt) / 1e6 : -1;

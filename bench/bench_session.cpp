@@ -22,6 +22,7 @@
 // Each figure is the median of R runs (default 3). Without Dovecot the
 // benchmark says so and exits 0.
 
+#include "RunUntil.h"
 #include "app/TForm1.h"
 #include "controls/ConsoleView.h"
 #include "mailbox/MailListModel.h"
@@ -37,8 +38,6 @@
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QTcpSocket>
-#include <QTimer>
-#include <QEventLoop>
 #include <QtTest>
 
 #include <algorithm>
@@ -162,28 +161,7 @@ struct Window {
                           const QList<QByteArray> &) {};
     }
 
-    // Runs the event loop until done holds. QTest::qWaitFor sleeps between
-    // its polls, which would be counted against every round trip.
-    bool until(const std::function<bool()> &done, int ms = 600000)
-    {
-        if (done())
-            return true;
-        QEventLoop loop;
-        QTimer poll;
-        QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-            if (done())
-                loop.quit();
-        });
-        // A timer of its own, not a single shot left pending after the
-        // loop is gone (the memory figure would count every one of them).
-        QTimer deadline;
-        deadline.setSingleShot(true);
-        QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
-        deadline.start(ms);
-        poll.start(1);
-        loop.exec();
-        return done();
-    }
+    bool until(const std::function<bool()> &done, int ms = 600000) { return runUntil(done, ms); }
 
     bool connectAndList(int rows)
     {
