@@ -50,6 +50,14 @@ struct Connected {
     QStringList console() const { return w.Memo1->text().split(QLatin1Char('\n')); }
 };
 
+// The window shown with the console page in front.
+bool showConsolePage(TForm1 &w)
+{
+    w.show();
+    w.pgControl->setCurrentWidget(w.pageCMD);
+    return QTest::qWaitForWindowExposed(&w);
+}
+
 }  // namespace
 
 void ConsoleTest::enterSendsLineAsTyped_data()
@@ -183,9 +191,7 @@ void ConsoleTest::floodGoesInSliceBySlice()
     // loop, in order, and what comes meanwhile goes in behind them.
     FormFixture f;
     TForm1 &w = *f.form;
-    w.show();
-    w.pgControl->setCurrentWidget(w.pageCMD);
-    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QVERIFY(showConsolePage(w));
     const qsizetype flood = 3 * ConsoleView::SliceLines + 5;
     QStringList expected{QStringLiteral("before")};
     w.AppendConsole(expected.first());
@@ -207,9 +213,7 @@ void ConsoleTest::logKeepsNewestWithinCapacity()
     // past its capacity the oldest lines go, whole, and the newest stay.
     FormFixture f;
     TForm1 &w = *f.form;
-    w.show();
-    w.pgControl->setCurrentWidget(w.pageCMD);
-    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QVERIFY(showConsolePage(w));
     QStringList block(1000, QStringLiteral("x"));
     for (int i = 0; i < ConsoleView::MaxLines / 1000 + 10; ++i) {
         block.last() = QStringLiteral("entry %1").arg(i);

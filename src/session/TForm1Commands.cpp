@@ -130,7 +130,6 @@ void TForm1::btnDeleteClick(QObject *Sender)
         return;
     // The batch is what is marked at the Yes: the checked rows, or the
     // selected ones when none is checked, in list order.
-    abandonDeleteBatch();
     const bool byCheck = CheckedCount > 0;
     const QList<int> rows = byCheck ? mailModel->checkedRows() : mailInfo->selectedRows();
     for (const int row : rows) {
@@ -150,10 +149,7 @@ bool TForm1::sendNextDelete()
         DeleteBatch.pop_front();
         // Gone from the list (a new listing, Save & Quit), or unchecked
         // since the Yes: not to be deleted.
-        if (!next.row.isValid())
-            continue;
-        const int row = next.row.row();
-        if (mailModel->subItem(row, MailRow::Id) != next.id || (next.checked && !mailModel->isChecked(row)))
+        if (!next.row.isValid() || (next.checked && !mailModel->isChecked(next.row.row())))
             continue;
         SessionState = ssWaitDelete;
         PendingMailId = next.id;

@@ -7,7 +7,6 @@
 #include "platform/Desktop.h"
 #include "session/TClientSocket.h"
 #include "session/TClientWinSocket.h"
-#include "session/TlsVerification.h"
 
 #include <QComboBox>
 #include <QLineEdit>
