@@ -367,7 +367,7 @@ struct Window {
         const TSocketNotifyEvent read = w.cSock->OnRead;
         w.cSock->OnRead = [this, read](QObject *sender, TClientWinSocket *socket) {
             read(sender, socket);
-            if (answeredAt < 0 && clock.isValid() && w.ReplyLines.contains("+OK noop"))
+            if (answeredAt < 0 && clock.isValid() && w.session->replyLines().contains("+OK noop"))
                 answeredAt = clock.nsecsElapsed();
         };
     }
@@ -375,7 +375,7 @@ struct Window {
     bool connectAndList()
     {
         w.btnConnClick();
-        return runUntil([&] { return w.SessionState == ssIdle && w.mailModel->count() == 3; }, 10000);
+        return runUntil([&] { return w.session->state() == ssIdle && w.mailModel->count() == 3; }, 10000);
     }
 
     // A command typed in the console's prompt and sent with Enter.

@@ -166,7 +166,7 @@ struct Window {
     bool connectAndList(int rows)
     {
         w.btnConnClick();
-        return until([&] { return w.SessionState == ssIdle && w.mailModel->count() == rows; });
+        return until([&] { return w.session->state() == ssIdle && w.mailModel->count() == rows; });
     }
 
     void disconnect()
@@ -204,7 +204,7 @@ bool benchHeadersAndDeletes(DovecotServer &server, int rows, int runs)
             const double cpu0 = cpuSeconds();
             timer.start();
             win.w.btnHeaderClick();
-            if (!win.until([&] { return win.w.SessionState == ssIdle; }))
+            if (!win.until([&] { return win.w.session->state() == ssIdle; }))
                 return false;
             formHeaders.push_back(seconds(timer));
             windowCpu.push_back(cpuSeconds() - cpu0);
@@ -213,7 +213,7 @@ bool benchHeadersAndDeletes(DovecotServer &server, int rows, int runs)
             win.f.desktop.setNextAnswer(platform::BoxButton::Yes);
             timer.start();
             win.w.btnDeleteClick();
-            if (!win.until([&] { return !win.w.DeleteConfirmed; }) || win.w.mailModel->count() != 0) {
+            if (!win.until([&] { return !win.w.session->deleteConfirmed(); }) || win.w.mailModel->count() != 0) {
                 std::printf("the delete batch did not finish\n");
                 return false;
             }
@@ -277,7 +277,7 @@ bool benchListing(int messages, int runs)
     }
     Window win(server, true);
     if (!win.connectAndList(messages)) {
-        std::printf("could not log in and list %d messages; state %d, %d rows\n", messages, int(win.w.SessionState),
+        std::printf("could not log in and list %d messages; state %d, %d rows\n", messages, int(win.w.session->state()),
                     win.w.mailModel->count());
         return false;
     }
@@ -286,7 +286,7 @@ bool benchListing(int messages, int runs)
         QElapsedTimer timer;
         timer.start();
         win.w.btnListClick();
-        if (!win.until([&] { return win.w.SessionState == ssIdle && win.w.mailModel->count() == messages; }))
+        if (!win.until([&] { return win.w.session->state() == ssIdle && win.w.mailModel->count() == messages; }))
             return false;
         // The list shows its rows once the pending layout and paint have run.
         QCoreApplication::processEvents();
@@ -345,7 +345,7 @@ bool benchMemory(int rows, int rounds)
     const auto headerBatch = [&win] {
         win.w.AllMail->setChecked(true);
         win.w.btnHeaderClick();
-        return win.until([&] { return win.w.SessionState == ssIdle && win.w.CheckedCount == 0; });
+        return win.until([&] { return win.w.session->state() == ssIdle && win.w.CheckedCount == 0; });
     };
 
     if (!headerBatch())
@@ -362,7 +362,7 @@ bool benchMemory(int rows, int rounds)
         win.w.mailModel->setRowChecked(row, true);
         const int before = viewed;
         win.w.btnReadClick();
-        if (!win.until([&] { return viewed > before && win.w.SessionState == ssIdle; }))
+        if (!win.until([&] { return viewed > before && win.w.session->state() == ssIdle; }))
             return false;
     }
     const qint64 heapReads = heapInUse();

@@ -181,8 +181,8 @@ void trace(TForm1 &w, const char *step, const QByteArray &detail = QByteArray())
         rows += ' ' + w.mailModel->subItem(r, MailRow::Id) + (w.mailModel->isChecked(r) ? "+" : "")
             + (selected.contains(r) ? "*" : "");
     std::fprintf(stderr, "%-8s %-40s state %2d confirmed %d pending '%s' rows:%s\n", step,
-                 detail.toPercentEncoding(" ").left(40).constData(), int(w.SessionState), int(w.DeleteConfirmed),
-                 w.PendingMailId.constData(), rows.constData());
+                 detail.toPercentEncoding(" ").left(40).constData(), int(w.session->state()), int(w.session->deleteConfirmed()),
+                 w.session->commandRow().id.constData(), rows.constData());
 }
 
 const char *const kStepNames[16] = {"server", "server", "server", "server", "server", "server", "mark",
@@ -236,7 +236,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     TForm1 w;
     w.AppDir = dir.path() + QLatin1Char('/');
     // As after a connect: the greeting is awaited.
-    w.SessionState = ssWaitGreeting;
+    w.session->expectGreeting();
 
     bool answerYes = false;
     std::vector<Confirmed> confirmed;
@@ -263,15 +263,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     QObject::connect(w.mailModel, &QAbstractItemModel::modelReset, [&resets] { ++resets; });
     std::vector<QPersistentModelIndex> deleteSent;
     bool quitting = false;
-    w.commandSent = [&](const QByteArray &text) {
+    w.session->commandSent = [&](const QByteArray &text, const MailRowRef &target) {
         if (text.startsWith("DELE ")) {
-            deleteSent.push_back(w.PendingMailRow);
+            deleteSent.push_back(target.row);
             const auto it = std::find_if(confirmed.begin(), confirmed.end(),
-                                         [&](const Confirmed &c) { return c.row == w.PendingMailRow; });
-            FUZZ_CHECK(w.DeleteConfirmed);
-            FUZZ_CHECK(w.PendingMailRow.isValid() && it != confirmed.end());
+                                         [&](const Confirmed &c) { return c.row == target.row; });
+            FUZZ_CHECK(w.session->deleteConfirmed());
+            FUZZ_CHECK(target.row.isValid() && it != confirmed.end());
             FUZZ_CHECK(!it->checked || isChecked(w, it->row));
-            FUZZ_CHECK(text == "DELE " + w.mailModel->subItem(w.PendingMailRow.row(), MailRow::Id) + "\r\n");
+            FUZZ_CHECK(text == "DELE " + w.mailModel->subItem(target.row.row(), MailRow::Id) + "\r\n");
         }
         if (text.startsWith("QUIT"))
             FUZZ_CHECK(quitting);
@@ -291,7 +291,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     };
 
     if (honest)
-        w.handleReceivedBytes("+OK ready\r\n");
+        w.session->handleReceivedBytes("+OK ready\r\n");
     QByteArray lastChunk;
     while (at < size) {
         const int kind = data[at] >> 4;
@@ -310,15 +310,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             qsizetype cut2 = at < size ? data[at++] : 0;
             cut1 = std::min(cut1, lastChunk.size());
             cut2 = std::clamp(cut1 + cut2, cut1, lastChunk.size());
-            w.handleReceivedBytes(lastChunk.left(cut1));
-            w.handleReceivedBytes(lastChunk.mid(cut1, cut2 - cut1));
-            w.handleReceivedBytes(lastChunk.mid(cut2));
+            w.session->handleReceivedBytes(lastChunk.left(cut1));
+            w.session->handleReceivedBytes(lastChunk.mid(cut1, cut2 - cut1));
+            w.session->handleReceivedBytes(lastChunk.mid(cut2));
         } else if (kind <= 5) {
             const size_t length = at < size ? data[at++] : 0;
             const size_t take = length < size - at ? length : size - at;
             lastChunk = QByteArray(reinterpret_cast<const char *>(data + at), static_cast<qsizetype>(take));
             at += take;
-            w.handleReceivedBytes(lastChunk);
+            w.session->handleReceivedBytes(lastChunk);
         } else if (kind == 6) {
             if (rows > 0)
                 w.mailModel->setRowChecked(arg % rows, !w.mailModel->isChecked(arg % rows));

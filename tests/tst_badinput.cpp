@@ -70,7 +70,7 @@ bool logsIn(TForm1 &w, ScriptedPop3Server &server, const QString &user, const QS
         .expect("LIST")
         .reply({"+OK", "1 10", "."});
     w.btnConnClick();
-    return QTest::qWaitFor([&] { return w.mailModel->count() == 1 && w.SessionState == ssIdle; }, 10000) &&
+    return QTest::qWaitFor([&] { return w.mailModel->count() == 1 && w.session->state() == ssIdle; }, 10000) &&
            server.errors().isEmpty();
 }
 

@@ -59,21 +59,19 @@ void ConnectionTest::numericAddressConnectsAndDisconnects()
     ScriptedPop3Server server;
     server.acceptClient();
     setUp(w, QStringLiteral("127.0.0.1"), server.port());
-    w.DeleteConfirmed = true;
     w.EnableMailboxControls(true);
 
     w.btnConnClick();
     // For an address given as digits the connecting text is there before the click returns.
     QCOMPARE(w.msgBar->text(), QStringLiteral(" Trying to connect to 127.0.0.1 on port %1 ...").arg(server.port()));
     QCOMPARE(w.btnConn->text(), QStringLiteral("&Disconnect"));
-    QCOMPARE(w.SessionState, std::uint8_t(ssWaitGreeting));
+    QCOMPARE(w.session->state(), std::uint8_t(ssWaitGreeting));
 
     QTRY_VERIFY(w.cSock->Active());
     QCOMPARE(w.msgBar->text(), QStringLiteral(" Connected to 127.0.0.1"));
     QVERIFY(w.txtCmdPrompt->isEnabled());
     QVERIFY(w.Memo1->isEnabled());
     QVERIFY(w.btnClear->isEnabled());
-    QVERIFY(!w.DeleteConfirmed);
     QVERIFY(!w.btnList->isEnabled());
     QVERIFY(!w.btnQuit->isEnabled());
     QVERIFY(w.btnConn->isEnabled());
@@ -82,13 +80,12 @@ void ConnectionTest::numericAddressConnectsAndDisconnects()
     QCOMPARE(w.txtServer->currentText(), QStringLiteral("127.0.0.1"));
     QTRY_VERIFY(server.isClientConnected());
 
-    w.SessionState = ssIdle;
     w.btnConnClick();
     // The disconnect event runs inside the click.
     QVERIFY(!w.cSock->Active());
     QCOMPARE(w.msgBar->text(), QStringLiteral(" Disconnected from 127.0.0.1"));
     QCOMPARE(w.btnConn->text(), QStringLiteral("&Connect"));
-    QCOMPARE(w.SessionState, std::uint8_t(ssWaitGreeting));
+    QCOMPARE(w.session->state(), std::uint8_t(ssWaitGreeting));
     QVERIFY(!w.txtCmdPrompt->isEnabled());
     QVERIFY(!w.Memo1->isEnabled());
     QVERIFY(!w.btnClear->isEnabled());
@@ -216,9 +213,8 @@ void ConnectionTest::clickWhileResolvingAbandonsAttempt()
     setUp(w, QStringLiteral("localhost"), server.port());
     w.btnConnClick();  // the name cannot be resolved before the event loop runs
     QCOMPARE(w.btnConn->text(), QStringLiteral("&Disconnect"));
-    w.SessionState = ssIdle;
     w.btnConnClick();
-    QCOMPARE(w.SessionState, std::uint8_t(ssWaitGreeting));
+    QCOMPARE(w.session->state(), std::uint8_t(ssWaitGreeting));
     QCOMPARE(w.btnConn->text(), QStringLiteral("&Connect"));
     QVERIFY(w.btnConn->isEnabled());
     QCOMPARE(w.msgBar->text(), QStringLiteral(" Disconnected from "));

@@ -77,14 +77,14 @@ void ConsoleTest::enterSendsLineAsTyped()
     QFETCH(QByteArray, sent);
     Connected c;
     QVERIFY(c.up());
-    const std::uint8_t state = c.w.SessionState;
+    const std::uint8_t state = c.w.session->state();
     QSignalSpy returned(c.w.txtCmdPrompt, &QLineEdit::returnPressed);
     c.w.txtCmdPrompt->setText(typed);
     QTest::keyClick(c.w.txtCmdPrompt, Qt::Key_Return);
     QTRY_COMPARE(c.server.received(), sent);
     QCOMPARE(c.console().last(), QStringLiteral("? ") + typed);
     QCOMPARE(c.w.txtCmdPrompt->text(), QString());
-    QCOMPARE(c.w.SessionState, state);
+    QCOMPARE(c.w.session->state(), state);
     // Enter was taken by the handler and never reached the field.
     QCOMPARE(returned.count(), 0);
 }
@@ -120,9 +120,14 @@ void ConsoleTest::otherKeysReachTheField()
 void ConsoleTest::replyFollowsEcho()
 {
     Connected c;
+    c.w.txtUID->setText(QStringLiteral("bob"));
+    c.w.txtPWD->setText(QStringLiteral("pw"));
+    // Logged in and listed: the conversation is idle when STAT goes out.
+    c.server.send("+OK\r\n").expect("user bob").expect("pass pw").reply({"+OK", "+OK"});
+    c.server.expect("LIST").reply({"+OK", "1 10", "."});
     c.server.expect("STAT").reply({"+OK 2 320"});
     QVERIFY(c.up());
-    c.w.SessionState = ssIdle;
+    QTRY_COMPARE(c.w.session->state(), std::uint8_t(ssIdle));
     c.w.txtCmdPrompt->setText(QStringLiteral("STAT"));
     QTest::keyClick(c.w.txtCmdPrompt, Qt::Key_Enter);
     QTRY_COMPARE(c.console().last(), QStringLiteral("+OK 2 320"));

@@ -83,7 +83,7 @@ struct Session {
 
     bool loggedIn(int rows, int timeout = 5000)
     {
-        return QTest::qWaitFor([&] { return w.mailModel->count() == rows && w.SessionState == ssIdle; }, timeout);
+        return QTest::qWaitFor([&] { return w.mailModel->count() == rows && w.session->state() == ssIdle; }, timeout);
     }
 
     // Connects and logs in to the three-row mailbox.
@@ -145,7 +145,7 @@ struct Session {
                                 timeout))
                 return true;
         }
-        qWarning("no answer to NOOP; state %d, console ends %s", int(w.SessionState),
+        qWarning("no answer to NOOP; state %d, console ends %s", int(w.session->state()),
                  qPrintable(console().mid(console().size() - 3).join(QLatin1Char('|')).left(300)));
         return false;
     }
@@ -416,8 +416,8 @@ void FaultsTest::hostileSizesCloseConnection()
     QFETCH(int, where);
     QFETCH(QString, reason);
     Session s;
-    s.w.MaxLineLength = 1024 * 1024;
-    s.w.MaxReplyBytes = 1024 * 1024;
+    s.w.session->MaxLineLength = 1024 * 1024;
+    s.w.session->MaxReplyBytes = 1024 * 1024;
     const QByteArray longLine(1024 * 1024 + 10, 'x');
     if (where == 0) {
         s.server.greet("+OK ready").expect("user bob").expect("pass pw1").reply({"+OK", "+OK"});
@@ -542,7 +542,7 @@ void FaultsTest::hugeListingIsNotQuadratic()
     clock.restart();
     s.w.btnHeaderClick();
     QTRY_COMPARE_WITH_TIMEOUT(s.w.mailModel->subItem(rows - 1, 1), QByteArray("last"), 20000);
-    QTRY_COMPARE(s.w.SessionState, std::uint8_t(ssIdle));
+    QTRY_COMPARE(s.w.session->state(), std::uint8_t(ssIdle));
     qInfo("header of the last row: %lld ms", clock.elapsed());
     CHECK_NOTHING_DELETED(s, QByteArrayList());
     CHECK_SERVER(s);
@@ -558,7 +558,7 @@ void FaultsTest::unaskedRepliesWhileIdle()
     QTRY_VERIFY(s.console().contains(QStringLiteral("+OK unasked")));
     QCOMPARE(s.ids(), (QByteArrayList{"1", "2", "3"}));
     QCOMPARE(s.w.mailModel->subItem(1, 4), QByteArray("200"));
-    QCOMPARE(s.w.SessionState, std::uint8_t(ssIdle));
+    QCOMPARE(s.w.session->state(), std::uint8_t(ssIdle));
     QCOMPARE(s.w.msgBar->text(), status);
     QVERIFY(s.w.btnList->isEnabled());
     // The client answered none of it.
@@ -575,7 +575,7 @@ void FaultsTest::unaskedHeaderReplyChangesNoRow()
     s.w.mailModel->setRowChecked(0, true);
     s.w.btnHeaderClick();
     QTRY_COMPARE(s.w.mailModel->subItem(0, 1), QByteArray("first"));
-    QTRY_COMPARE(s.w.SessionState, std::uint8_t(ssIdle));
+    QTRY_COMPARE(s.w.session->state(), std::uint8_t(ssIdle));
     // A second header reply nobody asked for, for a checked row.
     s.w.mailModel->setRowChecked(1, true);
     s.server.sendRaw("+OK\r\nSubject: forged\r\nFrom: x@y\r\n.\r\n");
@@ -597,7 +597,7 @@ void FaultsTest::unaskedPlusLinesAfterDeleteBatch()
     s.f.desktop.setNextAnswer(BoxButton::Yes);
     s.w.btnDeleteClick();
     QTRY_COMPARE(s.w.mailModel->count(), 2);
-    QTRY_VERIFY(!s.w.DeleteConfirmed);
+    QTRY_VERIFY(!s.w.session->deleteConfirmed());
     // The user marks a row but does not press Delete; the server sends what
     // look like more DELE answers.
     s.w.mailModel->setRowChecked(0, true);
@@ -625,7 +625,7 @@ void FaultsTest::unaskedPlusLinesWhileDeleteBoxIsOpen()
     QVERIFY(arrived);
     QVERIFY(s.roundTrip());
     QCOMPARE(s.ids(), (QByteArrayList{"1", "2", "3"}));
-    QVERIFY(!s.w.DeleteConfirmed);
+    QVERIFY(!s.w.session->deleteConfirmed());
     CHECK_NOTHING_DELETED(s, QByteArrayList());
     CHECK_SERVER(s);
 }
@@ -661,9 +661,9 @@ void FaultsTest::unaskedEndMarkerBeforeReadReply()
     QVERIFY(s.roundTrip());
     QVERIFY(s.w.pageGUI->isEnabled());
     QVERIFY(s.w.btnRead->isEnabled());
-    QVERIFY(s.w.PendingMailId.isEmpty());
+    QVERIFY(s.w.session->commandRow().id.isEmpty());
     QVERIFY(s.viewed.isEmpty());
-    QCOMPARE(s.w.SessionState, std::uint8_t(ssIdle));
+    QCOMPARE(s.w.session->state(), std::uint8_t(ssIdle));
     // The next read works.
     s.server.expect("TOP 2 100").reply({"+OK", "Subject: two", "", "text", "."});
     s.w.btnReadClick();

@@ -1,4 +1,4 @@
-#include "controls/TInputChecker.h"
+#include "base/TInputChecker.h"
 
 #include <QTest>
 

@@ -62,10 +62,10 @@ struct Client {
 
     bool listed(int rows)
     {
-        return QTest::qWaitFor([&] { return w.SessionState == ssIdle && w.mailModel->count() == rows; }, 15000);
+        return QTest::qWaitFor([&] { return w.session->state() == ssIdle && w.mailModel->count() == rows; }, 15000);
     }
 
-    bool idle() { return QTest::qWaitFor([&] { return w.SessionState == ssIdle; }, 15000); }
+    bool idle() { return QTest::qWaitFor([&] { return w.session->state() == ssIdle; }, 15000); }
 
     // Selects one row and presses Read Mail: the lines the viewer was given,
     // or nothing when no viewer opened.
@@ -203,7 +203,7 @@ void DovecotIntegrationTest::cleanMailbox()
         c.w.mailModel->setRowChecked(row, true);
     c.f.desktop.setNextAnswer(platform::BoxButton::Yes);
     c.w.btnDeleteClick();
-    QTRY_VERIFY_WITH_TIMEOUT(!c.w.DeleteConfirmed, 15000);
+    QTRY_VERIFY_WITH_TIMEOUT(!c.w.session->deleteConfirmed(), 15000);
     QCOMPARE(c.f.desktop.boxes.size(), 1);
     QCOMPARE(c.w.mailModel->count(), kMessages - int(doomed.size()));
     for (int row : doomed)
@@ -286,7 +286,7 @@ void DovecotIntegrationTest::forgedHeaderLines()
     c.w.mailModel->setRowChecked(third, true);
     c.f.desktop.setNextAnswer(platform::BoxButton::Yes);
     c.w.btnDeleteClick();
-    QTRY_VERIFY_WITH_TIMEOUT(!c.w.DeleteConfirmed && c.w.mailModel->count() == 4, 15000);
+    QTRY_VERIFY_WITH_TIMEOUT(!c.w.session->deleteConfirmed() && c.w.mailModel->count() == 4, 15000);
     QCOMPARE(c.f.desktop.boxes.size(), 1);
     c.w.btnQuitClick();
     QTRY_VERIFY_WITH_TIMEOUT(!c.w.cSock->Active(), 15000);

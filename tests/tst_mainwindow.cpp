@@ -1,5 +1,5 @@
-#include "app/AnchorLayout.h"
-#include "app/AppFailure.h"
+#include "controls/AnchorLayout.h"
+#include "base/AppFailure.h"
 #include "app/StatusTextBar.h"
 #include "app/TForm1.h"
 #include "controls/ConsoleView.h"
@@ -47,7 +47,7 @@ void MainWindowTest::titleAndStartState()
     QCOMPARE(TarnbeckApplication::title(), QStringLiteral("Tarnbeck v1.01"));
     QCOMPARE(w.minimumSize(), QSize(TForm1::DesignWidth, TForm1::DesignHeight));
     QCOMPARE(w.msgBar->text(), QStringLiteral(" idle ..."));
-    QCOMPARE(w.SessionState, std::uint8_t(ssIdle));
+    QCOMPARE(w.session->state(), std::uint8_t(ssIdle));
     QCOMPARE(w.SortColumn, 1);
     QVERIFY(w.SortAscending);
     QCOMPARE(w.CheckedCount, 0);

@@ -101,7 +101,7 @@ struct Session {
 
     bool loggedIn(int rows)
     {
-        return QTest::qWaitFor([&] { return w.mailModel->count() == rows && w.SessionState == ssIdle; }, 5000);
+        return QTest::qWaitFor([&] { return w.mailModel->count() == rows && w.session->state() == ssIdle; }, 5000);
     }
 
     // Connects, logs in and waits for the listing's rows.
@@ -167,7 +167,7 @@ void SessionTest::loginAndListInOneChunk()
     QCOMPARE(s.server.receivedLines().value(0), QByteArray("user bob"));
     QCOMPARE(s.server.receivedLines().value(1), QByteArray("pass p\xc3\xa4w"));
     QCOMPARE(s.server.received(), QByteArray("user bob\r\npass p\xc3\xa4w\r\nLIST\r\n"));
-    QCOMPARE(s.w.SessionState, std::uint8_t(ssIdle));
+    QCOMPARE(s.w.session->state(), std::uint8_t(ssIdle));
     QCOMPARE(s.w.msgBar->text(), QStringLiteral(" Downloading Mail List ... Done."));
     QVERIFY(!s.w.btnLogin->isEnabled());
     QVERIFY(s.w.btnList->isEnabled());
@@ -203,7 +203,7 @@ void SessionTest::refusedPasswordThenRetry()
     s.server.greet("+OK ready").expect("user bob").expect("pass pw1").reply({"+OK", "-ERR wrong"});
     s.w.btnConnClick();
     QTRY_COMPARE(s.w.msgBar->text(), QStringLiteral(" Login to user account ... Fail !"));
-    QCOMPARE(s.w.SessionState, std::uint8_t(ssWaitPass));
+    QCOMPARE(s.w.session->state(), std::uint8_t(ssWaitPass));
     QVERIFY(s.w.btnLogin->isEnabled());
     QVERIFY(!s.w.btnList->isEnabled());
     QVERIFY(!s.w.AllMail->isEnabled());
@@ -225,7 +225,7 @@ void SessionTest::refusedUser()
     QTRY_VERIFY(s.server.scriptDone());
     QTRY_VERIFY(s.w.btnLogin->isEnabled());
     QTRY_COMPARE(s.console().mid(s.console().size() - 2), (QStringList{"-ERR no such user", "-ERR"}));
-    QCOMPARE(s.w.SessionState, std::uint8_t(ssWaitUser));
+    QCOMPARE(s.w.session->state(), std::uint8_t(ssWaitUser));
     QCOMPARE(s.w.msgBar->text(), QStringLiteral(" Login to user account ..."));
     QVERIFY(!s.w.btnList->isEnabled());
     CHECK_SERVER(s);
@@ -244,7 +244,7 @@ void SessionTest::emptyMailbox()
     QCOMPARE(box.buttons, QList<BoxButton>{BoxButton::Ok});
     QVERIFY(!s.w.cSock->Active());
     QCOMPARE(s.w.msgBar->text(), QStringLiteral(" Disconnected from 127.0.0.1 Done."));
-    QCOMPARE(s.w.SessionState, std::uint8_t(ssIdle));
+    QCOMPARE(s.w.session->state(), std::uint8_t(ssIdle));
     QCOMPARE(s.w.btnConn->text(), QStringLiteral("&Connect"));
 }
 
@@ -257,9 +257,9 @@ void SessionTest::headerBatchOverTwoRows()
     s.w.mailModel->setRowChecked(0, true);
     s.w.mailModel->setRowChecked(2, true);
     s.w.btnHeaderClick();
-    QCOMPARE(s.w.SessionState, std::uint8_t(ssWaitHeader));
+    QCOMPARE(s.w.session->state(), std::uint8_t(ssWaitHeader));
     QCOMPARE(s.w.msgBar->text(), QStringLiteral(" Downloading Mail #1 Header ..."));
-    QTRY_COMPARE(s.w.SessionState, std::uint8_t(ssIdle));
+    QTRY_COMPARE(s.w.session->state(), std::uint8_t(ssIdle));
     QCOMPARE(s.w.msgBar->text(), QStringLiteral(" Downloading Mail #3 Header ... Done."));
     QCOMPARE(s.w.mailModel->subItem(0, 1), QByteArray("first"));
     QCOMPARE(s.w.mailModel->subItem(0, 2), QByteArray("a@x"));
@@ -284,7 +284,7 @@ void SessionTest::headerOfSelectedRowOnly()
     s.select({1});
     s.w.btnHeaderClick();
     QTRY_COMPARE(s.w.mailModel->subItem(1, 1), QByteArray("two"));
-    QTRY_COMPARE(s.w.SessionState, std::uint8_t(ssIdle));
+    QTRY_COMPARE(s.w.session->state(), std::uint8_t(ssIdle));
     QCOMPARE(s.server.receivedLines().last(), QByteArray("TOP 2 0"));
     CHECK_SERVER(s);
 }
@@ -310,7 +310,7 @@ void SessionTest::readSkipsAttachment()
                                       "--XYZ", "hello", "--XYZ"}));
     QCOMPARE(s.w.msgBar->text(), QStringLiteral(" Downloading Mail #2 ... Skipping attachment ... Skipping attachment ..."));
     QVERIFY(s.w.pageGUI->isEnabled());
-    QVERIFY(!s.w.SkipRest);
+    QVERIFY(!s.w.session->skippingRest());
     QCOMPARE(s.w.mailModel->subItem(1, 1), QByteArray("pics"));
     QVERIFY(!s.w.mailModel->isChecked(1));
     CHECK_SERVER(s);
@@ -323,7 +323,7 @@ void SessionTest::readWithNothingBeforeEndMarker()
     s.server.expect("TOP 1 100").reply({"+OK", "."});
     s.select({0});
     s.w.btnReadClick();
-    QTRY_COMPARE(s.w.SessionState, std::uint8_t(ssIdle));
+    QTRY_COMPARE(s.w.session->state(), std::uint8_t(ssIdle));
     QCOMPARE(s.w.msgBar->text(), QStringLiteral(" Downloading Mail #1 ... Done."));
     QVERIFY(s.viewed.isEmpty());
     // No viewer gives the page back, so the reply does.
@@ -340,9 +340,9 @@ void SessionTest::readRefusedGivesPageBack()
     s.select({0});
     s.w.btnReadClick();
     QTRY_VERIFY(s.w.pageGUI->isEnabled());
-    QCOMPARE(s.w.SessionState, std::uint8_t(ssWaitRead));
+    QCOMPARE(s.w.session->state(), std::uint8_t(ssWaitRead));
     QCOMPARE(s.w.msgBar->text(), QStringLiteral(" Downloading Mail #1 ..."));
-    QVERIFY(s.w.PendingMailId.isEmpty());
+    QVERIFY(s.w.session->commandRow().id.isEmpty());
 }
 
 void SessionTest::deleteBatchOverThreeRows()
@@ -364,10 +364,10 @@ void SessionTest::deleteBatchOverThreeRows()
     QCOMPARE(box.escapeButton, BoxButton::No);
     QCOMPARE(s.w.msgBar->text(), QStringLiteral("Deleting Mail #1 ..."));
     QTRY_COMPARE(s.w.mailModel->count(), 0);
-    QTRY_VERIFY(!s.w.DeleteConfirmed);
+    QTRY_VERIFY(!s.w.session->deleteConfirmed());
     QCOMPARE(s.f.desktop.boxes.size(), 1);
     QCOMPARE(s.w.msgBar->text(), QStringLiteral("Deleting Mail #3 ... Done."));
-    QCOMPARE(s.w.SessionState, std::uint8_t(ssWaitDelete));
+    QCOMPARE(s.w.session->state(), std::uint8_t(ssWaitDelete));
     QVERIFY(!s.w.btnDelete->isEnabled());
     QVERIFY(!s.w.btnHeader->isEnabled());
     const QStringList console = s.console();
@@ -385,8 +385,8 @@ void SessionTest::deleteAnsweredNoSendsNothing()
     s.f.desktop.setNextAnswer(BoxButton::No);
     s.w.btnDeleteClick();
     QCOMPARE(s.f.desktop.boxes.size(), 1);
-    QVERIFY(!s.w.DeleteConfirmed);
-    QCOMPARE(s.w.SessionState, std::uint8_t(ssIdle));
+    QVERIFY(!s.w.session->deleteConfirmed());
+    QCOMPARE(s.w.session->state(), std::uint8_t(ssIdle));
     QVERIFY(s.w.mailModel->isChecked(0) && s.w.mailModel->isChecked(1));
     // Give a stray DELE time to reach the server: a NOOP round trip.
     s.server.autoReply("NOOP", {"+OK"});
@@ -409,14 +409,14 @@ void SessionTest::refusedDeleteStopsBatch()
     QCOMPARE(s.w.mailModel->count(), 3);
     // The refusal ended the batch and spent its confirmation: DELE 2 never
     // went out, and the next press asks again.
-    QVERIFY(!s.w.DeleteConfirmed);
+    QVERIFY(!s.w.session->deleteConfirmed());
     QVERIFY(s.roundTrip());
     QCOMPARE(s.sent("DELE"), QByteArrayList{"DELE 1"});
     s.server.expect("DELE 1").reply({"+OK"}).expect("DELE 2").reply({"+OK"});
     s.f.desktop.setNextAnswer(BoxButton::Yes);
     s.w.btnDeleteClick();
     QTRY_COMPARE(s.w.mailModel->count(), 1);
-    QTRY_VERIFY(!s.w.DeleteConfirmed);
+    QTRY_VERIFY(!s.w.session->deleteConfirmed());
     QCOMPARE(s.f.desktop.boxes.size(), 2);
     QCOMPARE(s.ids(), QByteArrayList{"3"});
     CHECK_SERVER(s);
@@ -462,11 +462,11 @@ void SessionTest::marksGoWithReloadedList()
     s.w.btnHeaderClick();
     s.w.btnReadClick();
     QVERIFY(s.w.pageGUI->isEnabled());
-    QCOMPARE(s.w.SessionState, std::uint8_t(ssWaitList));
+    QCOMPARE(s.w.session->state(), std::uint8_t(ssWaitList));
     s.w.CheckedCount = 0;
     s.server.reply({"+OK", "1 120", "."});
     QTRY_COMPARE(s.w.mailModel->count(), 1);
-    QTRY_COMPARE(s.w.SessionState, std::uint8_t(ssIdle));
+    QTRY_COMPARE(s.w.session->state(), std::uint8_t(ssIdle));
     // Nothing but LIST went out after the login.
     QCOMPARE(s.server.receivedLines().mid(2), (QByteArrayList{"LIST", "LIST"}));
     CHECK_SERVER(s);
@@ -500,7 +500,7 @@ void SessionTest::dotLinesInBodyAreData()
     s.server.expect("TOP 2 0").reply({"+OK", "Subject: x", "..Subject: y", "."});
     s.select({1});
     s.w.btnHeaderClick();
-    QTRY_COMPARE(s.w.SessionState, std::uint8_t(ssIdle));
+    QTRY_COMPARE(s.w.session->state(), std::uint8_t(ssIdle));
     QCOMPARE(s.w.mailModel->subItem(1, 1), QByteArray("x"));
     QCOMPARE(s.viewed.size(), 1);
     CHECK_SERVER(s);
@@ -541,8 +541,7 @@ void SessionTest::nestedReadKeepsLineOrder()
     // status line of the first chunk.
     s.server.expect("TOP 1 100").reply({"+OK", "Subject: s", "body", ".", "+OK 1 messages"});
     s.duringViewer = [&] {
-        s.w.SessionState = ssWaitList;
-        s.w.mailModel->removeAllMailRows();
+        s.w.btnListClick();
         s.server.sendRaw("7 70\r\n.\r\n");
         QVERIFY(QTest::qWaitFor(
             [&] {
@@ -554,7 +553,7 @@ void SessionTest::nestedReadKeepsLineOrder()
     s.select({0});
     s.w.btnReadClick();
     QTRY_COMPARE(s.viewed.size(), 1);
-    QTRY_COMPARE(s.w.SessionState, std::uint8_t(ssIdle));
+    QTRY_COMPARE(s.w.session->state(), std::uint8_t(ssIdle));
     QCOMPARE(s.ids(), QByteArrayList{"7"});
 }
 
@@ -611,7 +610,7 @@ void SessionTest::deleteReplyActsOnRequestedRow()
     // 3's row; row 3, checked after the question, is not deleted.
     QTRY_COMPARE(s.w.mailModel->count(), 2);
     QCOMPARE(s.ids(), (QByteArrayList{"2", "3"}));
-    QTRY_VERIFY(!s.w.DeleteConfirmed);
+    QTRY_VERIFY(!s.w.session->deleteConfirmed());
     QVERIFY(s.roundTrip());
     QCOMPARE(s.sent("DELE"), QByteArrayList{"DELE 1"});
     CHECK_SERVER(s);
@@ -659,8 +658,8 @@ void SessionTest::plusLineAfterDeleteBatchDeletesNothing()
     s.f.desktop.setNextAnswer(BoxButton::Yes);
     s.w.btnDeleteClick();
     QTRY_COMPARE(s.w.mailModel->count(), 2);
-    QTRY_VERIFY(!s.w.DeleteConfirmed);
-    QCOMPARE(s.w.SessionState, std::uint8_t(ssWaitDelete));
+    QTRY_VERIFY(!s.w.session->deleteConfirmed());
+    QCOMPARE(s.w.session->state(), std::uint8_t(ssWaitDelete));
     s.select({0});
     s.w.txtCmdPrompt->setText(QStringLiteral("NOOP"));
     QChar key(13);
@@ -681,7 +680,7 @@ void SessionTest::deleteBatchFromSelection()
     s.f.desktop.setNextAnswer(BoxButton::Yes);
     s.w.btnDeleteClick();
     QTRY_COMPARE(s.w.mailModel->count(), 1);
-    QTRY_VERIFY(!s.w.DeleteConfirmed);
+    QTRY_VERIFY(!s.w.session->deleteConfirmed());
     QCOMPARE(s.ids(), QByteArrayList{"2"});
     QCOMPARE(s.f.desktop.boxes.size(), 1);
     QCOMPARE(s.w.CheckedCount, 0);
@@ -723,7 +722,7 @@ void SessionTest::cutOffReadDoesNotBlockNextLogin()
     s.select({0});
     s.w.btnReadClick();
     QTRY_VERIFY(!s.w.cSock->Active());
-    QVERIFY(s.w.SkipRest);
+    QVERIFY(s.w.session->skippingRest());
     // A new connection logs in and lists as usual.
     QVERIFY(s.start({"1 120"}));
     QVERIFY(s.w.pageGUI->isEnabled());

@@ -582,7 +582,7 @@ void TlsTest::fullSessionOverTls()
     QVERIFY(encryptedAtConnect);
     QCOMPARE(statusAtConnect, QStringLiteral(" Connected to 127.0.0.1"));
     // The greeting arrived decrypted; the login and the listing follow by themselves.
-    QTRY_VERIFY_WITH_TIMEOUT(w.mailModel->count() == 3 && w.SessionState == ssIdle, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(w.mailModel->count() == 3 && w.session->state() == ssIdle, 10000);
     QVERIFY2(consoleLines(w).value(0).startsWith(QStringLiteral("+OK")), qPrintable(consoleLines(w).value(0)));
     QVERIFY(consoleLines(w).contains(QStringLiteral("? PASS ") + QString(dovecot.password().size(), QLatin1Char('*'))));
 
@@ -593,7 +593,7 @@ void TlsTest::fullSessionOverTls()
     w.mailModel->setRowChecked(first, true);
     w.mailModel->setRowChecked(third, true);
     w.btnHeaderClick();
-    QTRY_VERIFY_WITH_TIMEOUT(w.SessionState == ssIdle && w.CheckedCount == 0, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(w.session->state() == ssIdle && w.CheckedCount == 0, 10000);
     QCOMPARE(w.mailModel->subItem(rowOf(w, "1"), 1), QByteArray("first over tls"));
     QCOMPARE(w.mailModel->subItem(rowOf(w, "3"), 1), QByteArray("third over tls"));
     QCOMPARE(w.mailModel->subItem(rowOf(w, "3"), 2), QByteArray("sender@example.org"));
@@ -605,7 +605,7 @@ void TlsTest::fullSessionOverTls()
     QCOMPARE(viewed.first().first(), QByteArray("second over tls"));
     QVERIFY(viewed.first().contains("body two"));
     QVERIFY(viewed.first().contains("second line"));
-    QTRY_COMPARE(w.SessionState, std::uint8_t(ssIdle));
+    QTRY_COMPARE(w.session->state(), std::uint8_t(ssIdle));
 
     // Delete the first and the third, then commit with Save & Quit.
     w.mailModel->setRowChecked(rowOf(w, "2"), false);
@@ -614,7 +614,7 @@ void TlsTest::fullSessionOverTls()
     f.desktop.setNextAnswer(BoxButton::Yes);
     w.btnDeleteClick();
     QTRY_COMPARE_WITH_TIMEOUT(w.mailModel->count(), 1, 10000);
-    QTRY_VERIFY(!w.DeleteConfirmed);
+    QTRY_VERIFY(!w.session->deleteConfirmed());
     QCOMPARE(w.mailModel->subItem(0, 0), QByteArray("2"));
     QCOMPARE(dovecot.messageCount(), 3);  // not before QUIT
 

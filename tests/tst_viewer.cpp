@@ -1,4 +1,4 @@
-#include "app/AppFailure.h"
+#include "base/AppFailure.h"
 #include "app/TarnbeckApplication.h"
 #include "support/DesktopStub.h"
 #include "viewer/TForm2.h"

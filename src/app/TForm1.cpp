@@ -1,12 +1,11 @@
 #include "app/TForm1.h"
 
-#include "app/AppFailure.h"
+#include "base/AppFailure.h"
 #include "app/PasswordStyle.h"
 #include "app/StatusTextBar.h"
-#include "app/TarnbeckApplication.h"
 #include "controls/ConsoleView.h"
 #include "controls/THyperlinkLabel.h"
-#include "controls/TInputChecker.h"
+#include "base/TInputChecker.h"
 #include "mailbox/MailListModel.h"
 #include "mailbox/MailListView.h"
 #include "platform/Desktop.h"
@@ -31,7 +30,7 @@
 
 namespace {
 
-const QString kVersionTitle = QStringLiteral("Tarnbeck v1.01");
+const QString kVersionTitle = QStringLiteral("Tarnbeck v" TARNBECK_VERSION);
 
 // The design's fonts are not on every desktop; these are the closest that
 // fonts-liberation provides, at the design's point sizes.
@@ -157,9 +156,10 @@ TForm1::TForm1(QWidget *parent) : QWidget(parent)
 TForm1::~TForm1()
 {
     FormDestroy();
-    // The socket goes before the controls it reports to: it detaches its
-    // events and closes without a disconnect event or QUIT.
-    delete cSock;
+    // The conversation goes before the controls it reports to: its socket
+    // detaches its events and closes without a disconnect event or QUIT.
+    delete session;
+    session = nullptr;
     cSock = nullptr;
 }
 
@@ -168,11 +168,9 @@ void TForm1::FormCreate()
     AppDir = QCoreApplication::applicationDirPath();
     if (!AppDir.endsWith(QLatin1Char('/')))
         AppDir += QLatin1Char('/');
-    ReplyLines.clear();
-    MessageLines.clear();
     SortColumn = 1;
     SortAscending = true;
-    TarnbeckApplication::setTitle(kVersionTitle);
+    platform::setErrorTitle(kVersionTitle);
     setWindowTitle(kVersionTitle);
     setUpMailList();
     bindEvents();
@@ -189,10 +187,8 @@ void TForm1::FormDestroy()
         SaveSettings();
     } catch (const AppFailure &failure) {
         // The program goes on closing; the user learns what was not saved.
-        TarnbeckApplication::showError(failure.text());
+        platform::showErrorBox(failure.text());
     }
-    MessageLines.clear();
-    ReplyLines.clear();
 }
 
 QPoint TForm1::CenteredPosition(QSize screen, QSize window)
@@ -280,8 +276,9 @@ void TForm1::buildLayout()
     imgs = {triangleImage(false), triangleImage(true)};
     CHK = new TInputChecker(this);
     CHK->setObjectName(QStringLiteral("CHK"));
-    cSock = new TClientSocket(this);
-    cSock->setObjectName(QStringLiteral("cSock"));
+    session = new Pop3Session(this, this);
+    session->setObjectName(QStringLiteral("session"));
+    cSock = session->socket();
 
     buildConnectionPanel();
 
@@ -478,12 +475,6 @@ void TForm1::buildFooter()
 void TForm1::bindEvents()
 {
     connect(btnConn, &QPushButton::clicked, this, [this] { btnConnClick(btnConn); });
-
-    cSock->OnConnecting = [this](QObject *s, TClientWinSocket *w) { cSockConnecting(s, w); };
-    cSock->OnConnect = [this](QObject *s, TClientWinSocket *w) { cSockConnect(s, w); };
-    cSock->OnDisconnect = [this](QObject *s, TClientWinSocket *w) { cSockDisconnect(s, w); };
-    cSock->OnRead = [this](QObject *s, TClientWinSocket *w) { cSockRead(s, w); };
-    cSock->OnError = [this](QObject *s, TClientWinSocket *w, TErrorEvent e, int &code) { cSockError(s, w, e, code); };
-    // The command buttons, the console prompt and page (session/).
+    // The command buttons, the console prompt and page, the engine's reports.
     bindSessionEvents();
 }

@@ -1,17 +1,15 @@
 #pragma once
 
-#include "app/AnchorLayout.h"
-#include "session/LineAssembler.h"
+#include "controls/AnchorLayout.h"
+#include "session/Pop3Session.h"
 
 #include <QByteArray>
 #include <QIcon>
 #include <QList>
-#include <QPersistentModelIndex>
 #include <QString>
 #include <QWidget>
 
 #include <cstdint>
-#include <deque>
 #include <functional>
 
 class QCheckBox;
@@ -32,26 +30,13 @@ class THyperlinkLabel;
 class TInputChecker;
 enum class TErrorEvent;
 
-// Values of SessionState: which reply the conversation waits for (7 unused).
-enum : std::uint8_t {
-    ssIdle = 0,
-    ssWaitUser = 1,
-    ssWaitPass = 2,
-    ssWaitHeader = 3,
-    ssWaitList = 4,
-    ssWaitDelete = 5,
-    ssWaitRead = 6,
-    ssReadBody = 8,
-    ssListBody = 9,
-    ssHeaderBody = 10,
-    ssWaitGreeting = 11,
-};
-
-// The main window. It owns the controls and the conversation state, and its
-// methods are the handlers of its controls. The handlers live in the folder of
-// their subsystem: connection and replies in session/, the list in mailbox/,
-// settings in settings/.
-class TForm1 : public QWidget {
+// The main window. It owns the controls and the conversation engine
+// (Pop3Session), and its methods are the handlers of its controls: the
+// engine decides what is said to the server and what a reply means, the
+// window what the user sees of it. Its implementation files are all in this
+// folder, one per concern: the window, the session's side, the list, the
+// settings.
+class TForm1 : public QWidget, private SessionWindow {
     Q_OBJECT
 public:
     // The layout's client area at the minimum window size.
@@ -72,25 +57,19 @@ public:
     // given outer size on a screen of the given size.
     static QPoint CenteredPosition(QSize screen, QSize window);
 
-    // --- connection (session/) ---
+    // --- connection, commands and console (TForm1Session.cpp) ---
     void btnConnClick(QObject *Sender = nullptr);
     void txtPortExit(QObject *Sender = nullptr);
     void cSockConnecting(QObject *Sender, TClientWinSocket *Socket);
     void cSockConnect(QObject *Sender, TClientWinSocket *Socket);
     void cSockDisconnect(QObject *Sender, TClientWinSocket *Socket);
     void cSockError(QObject *Sender, TClientWinSocket *Socket, TErrorEvent ErrorEvent, int &ErrorCode);
+    // What arrives is the engine's: these hand it over.
     void cSockRead(QObject *Sender, TClientWinSocket *Socket);
-    // One read's bytes, as cSockRead hands them over: shown, split into
-    // lines and dispatched.
-    void handleReceivedBytes(QByteArray chunk);
+    void HandleReplyLine(char FirstChar, std::uint8_t State, const QByteArray &Line);
     void AppendStatusText(const QString &text);
     // Appends one entry to the console log (line breaks inside start new lines).
     void AppendConsole(const QString &entry);
-
-    // --- POP3 commands, replies and console (session/) ---
-    // The dispatcher: one received line (without its break), its first byte
-    // and the state it is judged in.
-    void HandleReplyLine(char FirstChar, std::uint8_t State, const QByteArray &Line);
     void btnLoginClick(QObject *Sender = nullptr);
     void btnListClick(QObject *Sender = nullptr);
     void btnHeaderClick(QObject *Sender = nullptr);
@@ -100,52 +79,27 @@ public:
     void txtCmdPromptKeyPress(QObject *Sender, QChar &Key);
     void btnClearClick(QObject *Sender = nullptr);
     void pageCMDEnter(QObject *Sender = nullptr);
-    // Connects the command buttons, the prompt's keys and the console page;
-    // called once by bindEvents.
+    // Connects the command buttons, the prompt's keys, the console page and
+    // the engine's reports; called once by bindEvents.
     void bindSessionEvents();
     // Shows a message read (modal); TForm2::ShowMessage unless a test replaces it.
     using ViewerFunction = std::function<void(QWidget *owner, const QByteArray &to, const QByteArray &from,
                                               const QByteArray &subject, const QList<QByteArray> &lines)>;
     ViewerFunction showViewer = defaultViewer();
     static ViewerFunction defaultViewer();
-    // Told of every command line the window sends (tests and fuzzing watch
-    // the conversation through it); unset in the program.
-    std::function<void(const QByteArray &line)> commandSent;
-    // The message number of the TOP or DELE whose reply is awaited (empty
-    // when none is) and the row it went out for, followed through sorting
-    // and removals: the reply acts on that row, whatever the marks say by
-    // the time it comes.
-    QByteArray PendingMailId;
-    QPersistentModelIndex PendingMailRow;
-    void setPendingMail(int row);
-    void clearPendingMail();
-    // The row the awaited reply acts on (-1 when none), and into id its
-    // message number (empty when no reply was awaited); both are cleared.
-    int takePendingMail(QByteArray *id = nullptr);
-    // The rows of the delete batch the user confirmed and not yet sent: the
-    // rows marked at the Yes (the checked ones, or the selected ones when
-    // none was checked), in list order then, followed through sorting and
-    // removals. A row that was checked at the Yes and is unchecked before
-    // its DELE goes out is withdrawn; no row marked later ever joins.
-    struct DeleteBatchRow {
-        QPersistentModelIndex row;
-        QByteArray id;
-        bool checked = false;
-    };
-    std::deque<DeleteBatchRow> DeleteBatch;
-    // Sends DELE for the next row of the batch still there to delete;
-    // false when none is left.
-    bool sendNextDelete();
-    // Ends the batch: its confirmation is spent.
-    void abandonDeleteBatch();
 
-    // --- mailbox list (mailbox/) ---
+    // --- mailbox list (TForm1Mailbox.cpp) ---
     int FindMailRow(const QByteArray &text, int subItem) const;
     int CountChecked() const;
     // The row a command acts on: the first checked row, else the selected
     // one; -1 when there is neither.
     int TargetMailRow() const;
     QByteArray TargetMailId() const;
+    // A row as the engine follows it; and the row it stands for now: the
+    // same row through sorts and removals, or after a new listing the row
+    // with its message number (-1 when there is none).
+    MailRowRef mailRowRef(int row) const;
+    int mailRowOf(const MailRowRef &ref) const;
     void mailInfoChange();
     void selMailClick(QObject *Sender = nullptr);
     void AllMailClick(QObject *Sender = nullptr);
@@ -165,7 +119,7 @@ public:
     // boxes' events to the handlers above; called once by FormCreate.
     void setUpMailList();
 
-    // --- settings file (settings/) ---
+    // --- settings file (TForm1Settings.cpp) ---
     void LoadSettings();
     void SaveSettings();  // throws AppFailure when the file cannot be written
     QString SettingsPath() const;
@@ -222,29 +176,19 @@ public:
 
     StatusTextBar *msgBar = nullptr;
 
+    // The conversation, and its socket.
+    Pop3Session *session = nullptr;
     TClientSocket *cSock = nullptr;
     TInputChecker *CHK = nullptr;
     QList<QIcon> imgs;  // the two sort-indicator images
     MailListModel *mailModel = nullptr;
 
-    // --- conversation state ---
-    std::uint8_t SessionState = ssIdle;
-    QList<QByteArray> ReplyLines;
-    QList<QByteArray> MessageLines;
+    // --- state of the list ---
     std::int32_t CheckedCount = 0;
     std::int32_t SortColumn = 0;
     bool SortAscending = false;
-    bool SkipRest = false;
-    bool DeleteConfirmed = false;
-    QByteArray MimeBoundary;
     QString AppDir;
 
-    // What a server may send before the connection is given up as hostile:
-    // a line, a status line (while no reply body is being collected) and
-    // the lines collected for one reply. Tests lower them.
-    qsizetype MaxLineLength = LineAssembler::DefaultMaxLineLength;
-    qsizetype MaxStatusLineLength = qsizetype(64) * 1024;
-    qint64 MaxReplyBytes = qint64(1024) * 1024 * 1024;
     // The status text is never made longer than this by an append.
     static constexpr qsizetype MaxStatusTextLength = 1024;
 
@@ -266,19 +210,16 @@ private:
     // load that could not take it off, takes it off the loaded size.
     void noteWindowFrame();
 
-    void dispatchReplyLines();
-    void resetReplyAssembly();
-    void handleEndMarker();
-    void handleStatusLine(char FirstChar, std::uint8_t State, const QByteArray &Line);
-    void filterReadLine(const QByteArray &Line);
-    void deleteStep();
-    void endDeleteBatch();
-    void collectLine(const QByteArray &line);
-    void clearMessageLines();
-    // Closes the connection with one console line that says why.
-    void giveUpConnection(const QString &reason);
-    QString statusLineTooLong() const;
-    void sendCommand(const QByteArray &text);
+    // SessionWindow: the engine's questions.
+    bool confirmDelete() override;
+    QList<MailRowRef> markedRows(bool *byCheck) override;
+    MailRowRef nextCheckedRow() override;
+    bool isChecked(const QPersistentModelIndex &row) override;
+    int mailRowCount() override;
+    QString userName() override;
+    QString password() override;
+    // Gives back the page a read took, with the message buttons as the marks say.
+    void giveBackReadPage();
 
     AnchorLayout anchors;
     bool shown = false;
@@ -287,10 +228,4 @@ private:
     // The stored outer size, while the frame it includes is still unknown
     // (X11 frames a window only after it is mapped); invalid otherwise.
     QSize unframedStoredSize;
-    // Lines received and not yet dispatched, in order; a read handled inside
-    // a nested event loop only queues its lines behind them.
-    LineAssembler replyAssembler;
-    std::deque<QByteArray> pendingReplyLines;
-    bool dispatchingReplies = false;
-    qint64 collectedBytes = 0;
 };

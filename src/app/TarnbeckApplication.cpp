@@ -1,13 +1,9 @@
 #include "app/TarnbeckApplication.h"
 
-#include "app/AppFailure.h"
+#include "base/AppFailure.h"
 #include "platform/Desktop.h"
 
 #include <exception>
-
-namespace {
-QString g_title;
-}
 
 TarnbeckApplication::TarnbeckApplication(int &argc, char **argv) : QApplication(argc, argv) {}
 
@@ -25,22 +21,20 @@ bool TarnbeckApplication::notify(QObject *receiver, QEvent *event)
 
 QString TarnbeckApplication::title()
 {
-    return g_title;
+    return platform::errorTitle();
 }
 
 void TarnbeckApplication::setTitle(const QString &text)
 {
-    g_title = text;
+    platform::setErrorTitle(text);
 }
 
 QString TarnbeckApplication::withFullStop(const QString &text)
 {
-    if (!text.isEmpty() && text.back().unicode() > u'.')
-        return text + QLatin1Char('.');
-    return text;
+    return platform::withFullStop(text);
 }
 
 void TarnbeckApplication::showError(const QString &text)
 {
-    platform::showOkBox(QApplication::activeWindow(), title(), withFullStop(text), platform::BoxIcon::Error);
+    platform::showErrorBox(text);
 }

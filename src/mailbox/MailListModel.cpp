@@ -1,7 +1,7 @@
 #include "mailbox/MailListModel.h"
 
 #include "mailbox/MailRowOrder.h"
-#include "session/WireText.h"
+#include "base/WireText.h"
 
 #include <QStringDecoder>
 

@@ -2,10 +2,13 @@
 
 #include "platform/QtDesktop.h"
 
+#include <QApplication>
+
 namespace platform {
 
 namespace {
 Desktop *g_replacement = nullptr;
+QString g_errorTitle;
 }
 
 Desktop &desktop()
@@ -30,6 +33,28 @@ void showOkBox(QWidget *parent, const QString &title, const QString &text, BoxIc
     box.defaultButton = BoxButton::Ok;
     box.escapeButton = BoxButton::Ok;
     desktop().messageBox(box);
+}
+
+QString errorTitle()
+{
+    return g_errorTitle;
+}
+
+void setErrorTitle(const QString &title)
+{
+    g_errorTitle = title;
+}
+
+QString withFullStop(const QString &text)
+{
+    if (!text.isEmpty() && text.back().unicode() > u'.')
+        return text + QLatin1Char('.');
+    return text;
+}
+
+void showErrorBox(const QString &text)
+{
+    showOkBox(QApplication::activeWindow(), g_errorTitle, withFullStop(text), BoxIcon::Error);
 }
 
 QString displayLineBreaks(const QString &text)

@@ -53,6 +53,14 @@ void setDesktop(Desktop *replacement);
 // Shows a box with one OK button (also the default and escape button).
 void showOkBox(QWidget *parent, const QString &title, const QString &text, BoxIcon icon);
 
+// The error display: a failure's text in a box with the error icon and one
+// OK button, captioned with the application title, with a full stop appended
+// when the text's last character sorts after ".".
+void showErrorBox(const QString &text);
+QString errorTitle();
+void setErrorTitle(const QString &title);
+QString withFullStop(const QString &text);
+
 // Turns a lone CR (as in "line one\rline two") into a line break that a Qt
 // label shows, keeping CR LF and LF as one break each.
 QString displayLineBreaks(const QString &text);

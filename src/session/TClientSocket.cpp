@@ -69,6 +69,14 @@ QString TClientSocket::socketErrorText(const QString &message, int code, const Q
     return QStringLiteral("Windows socket error: %1 (%2), on API '%3'").arg(message, QString::number(code), api);
 }
 
+void TClientSocket::reportFailure(const QString &text)
+{
+    if (const std::function<void(const QString &)> handler = OnFailure)
+        handler(text);
+    else
+        qWarning("%s", qPrintable(text));
+}
+
 void TClientSocket::raise(const TSocketNotifyEvent &event)
 {
     if (const TSocketNotifyEvent handler = event)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/AppFailure.h"
+#include "base/AppFailure.h"
 
 #include <QList>
 #include <QObject>
@@ -42,8 +42,9 @@ using TSocketErrorEvent =
 // OnRead is raised again while bytes remain pending after a handler that
 // took some, and the bytes that came with the peer's close are offered before
 // OnDisconnect. OnError's ErrorCode is a Windows Sockets number (see
-// TClientWinSocket::errorNumber); a handler that leaves it non-zero gets the
-// error box.
+// TClientWinSocket::errorNumber); a handler that leaves it non-zero, and a
+// failed name resolution, are reported through OnFailure with the text the
+// user reads (socketErrorText).
 //
 // Encrypted connections: on a port listed in ImplicitTlsPorts (995) the
 // connection is a TLS one from the first byte. The server's certificate must
@@ -118,12 +119,16 @@ public:
     TSocketNotifyEvent OnRead;
     TSocketNotifyEvent OnWrite;
     TSocketErrorEvent OnError;
+    // A failure no handler took care of, as the user reads it; the owner
+    // shows it (unset: only logged).
+    std::function<void(const QString &text)> OnFailure;
 
 private:
     friend class TClientWinSocket;
     // Calls a handler through a copy, so that a handler that rebinds the
     // event does not destroy the function it runs in.
     void raise(const TSocketNotifyEvent &event);
+    void reportFailure(const QString &text);
 
     bool active = false;
     QString host;

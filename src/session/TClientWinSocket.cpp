@@ -1,6 +1,6 @@
 #include "session/TClientWinSocket.h"
 
-#include "app/TarnbeckApplication.h"
+#include "base/Ipv4Address.h"
 #include "session/TClientSocket.h"
 #include "session/TlsVerification.h"
 
@@ -227,24 +227,8 @@ int TClientWinSocket::errorNumber(QAbstractSocket::SocketError error)
 
 QHostAddress TClientWinSocket::parseDottedDecimal(const QString &text)
 {
-    const QStringList parts = text.split(QLatin1Char('.'));
-    if (parts.size() != 4)
-        return QHostAddress();
-    quint32 value = 0;
-    for (const QString &part : parts) {
-        if (part.isEmpty())
-            return QHostAddress();
-        uint number = 0;
-        for (const QChar c : part) {
-            if (c < QLatin1Char('0') || c > QLatin1Char('9'))
-                return QHostAddress();
-            number = number * 10 + uint(c.unicode() - u'0');
-            if (number > 255)
-                return QHostAddress();
-        }
-        value = (value << 8) | number;
-    }
-    return QHostAddress(value);
+    const std::optional<quint32> address = parseIpv4(text);
+    return address ? QHostAddress(*address) : QHostAddress();
 }
 
 void TClientWinSocket::open()
@@ -418,7 +402,7 @@ void TClientWinSocket::lookupDone(const QHostInfo &info)
         }
         closeSocket(s);
         // The failure ends the action, as a failure escaping a handler does.
-        TarnbeckApplication::showError(TClientSocket::socketErrorText(message, code, apiName(TErrorEvent::eeLookup)));
+        component->reportFailure(TClientSocket::socketErrorText(message, code, apiName(TErrorEvent::eeLookup)));
         return;
     }
     startConnect(target);
@@ -519,7 +503,7 @@ void TClientWinSocket::socketError(QAbstractSocket *s, QAbstractSocket::SocketEr
         return;
     closeSocket(s);
     if (left != 0)
-        TarnbeckApplication::showError(TClientSocket::socketErrorText(message, left, apiName(kind)));
+        component->reportFailure(TClientSocket::socketErrorText(message, left, apiName(kind)));
 }
 
 void TClientWinSocket::socketDisconnected(QAbstractSocket *s)
@@ -558,7 +542,7 @@ void TClientWinSocket::reportError(const QString &message, int code, TErrorEvent
 {
     const int left = raiseError(kind, code);
     if (left != 0)
-        TarnbeckApplication::showError(TClientSocket::socketErrorText(message, left, apiName(kind)));
+        component->reportFailure(TClientSocket::socketErrorText(message, left, apiName(kind)));
 }
 
 void TClientWinSocket::closeSocket(QAbstractSocket *s)

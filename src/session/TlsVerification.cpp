@@ -1,6 +1,6 @@
 #include "session/TlsVerification.h"
 
-#include "platform/FileOwnership.h"
+#include "base/FileOwnership.h"
 
 #include <QDir>
 #include <QFile>

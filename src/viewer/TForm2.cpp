@@ -1,9 +1,8 @@
 #include "viewer/TForm2.h"
 
-#include "app/AppFailure.h"
-#include "app/TarnbeckApplication.h"
+#include "base/AppFailure.h"
 #include "platform/Desktop.h"
-#include "session/WireText.h"
+#include "base/WireText.h"
 
 #include <QAction>
 #include <QDir>
@@ -79,7 +78,7 @@ TForm2::TForm2(QWidget *owner) : QDialog(owner)
         try {
             Save1Click(Save1);
         } catch (const AppFailure &failure) {
-            TarnbeckApplication::showError(failure.text());
+            platform::showErrorBox(failure.text());
         }
     });
     connect(Close1, &QAction::triggered, this, &QWidget::close);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/AnchorLayout.h"
+#include "controls/AnchorLayout.h"
 
 #include <QByteArray>
 #include <QDialog>

@@ -1,10 +1,10 @@
 // Loading and saving the main window's settings file.
 
-#include "app/AppFailure.h"
+#include "base/AppFailure.h"
 #include "app/TForm1.h"
 #include "platform/WindowFrame.h"
 #include "session/TlsVerification.h"
-#include "session/WireText.h"
+#include "base/WireText.h"
 #include "settings/PasswordScrambler.h"
 #include "settings/ProfileFile.h"
 #include "settings/SettingsPlace.h"

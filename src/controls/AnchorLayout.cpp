@@ -1,4 +1,4 @@
-#include "app/AnchorLayout.h"
+#include "controls/AnchorLayout.h"
 
 void AnchorLayout::add(QWidget *widget, const QRect &design, int anchors, bool followsHeight)
 {

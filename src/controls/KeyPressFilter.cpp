@@ -1,4 +1,4 @@
-#include "session/KeyPressFilter.h"
+#include "controls/KeyPressFilter.h"
 
 #include <QEvent>
 #include <QKeyEvent>

@@ -1,4 +1,4 @@
-#include "session/WireText.h"
+#include "base/WireText.h"
 
 #include <QStringDecoder>
 

@@ -13,7 +13,6 @@
 #include <QHeaderView>
 #include <QItemSelectionModel>
 
-#include <utility>
 
 void TForm1::setUpMailList()
 {
@@ -65,31 +64,22 @@ QByteArray TForm1::TargetMailId() const
     return row < 0 ? QByteArray() : mailModel->subItem(row, MailRow::Id);
 }
 
-void TForm1::setPendingMail(int row)
+MailRowRef TForm1::mailRowRef(int row) const
 {
-    PendingMailId = mailModel->subItem(row, MailRow::Id);
-    PendingMailRow = QPersistentModelIndex(mailModel->index(row, MailListModel::IdColumn));
+    if (row < 0 || row >= mailModel->count())
+        return {};
+    return {QPersistentModelIndex(mailModel->index(row, MailListModel::IdColumn)), mailModel->subItem(row, MailRow::Id)};
 }
 
-void TForm1::clearPendingMail()
+int TForm1::mailRowOf(const MailRowRef &ref) const
 {
-    PendingMailId.clear();
-    PendingMailRow = QPersistentModelIndex();
-}
-
-int TForm1::takePendingMail(QByteArray *id)
-{
-    const QByteArray pending = std::exchange(PendingMailId, QByteArray());
-    const QPersistentModelIndex kept = std::exchange(PendingMailRow, QPersistentModelIndex());
-    if (id)
-        *id = pending;
-    if (pending.isEmpty())
+    if (ref.id.isEmpty())
         return -1;
     // The row followed sorts and removals; after a new listing, which
     // replaced all rows, the message is looked up by its number.
-    if (kept.isValid() && mailModel->subItem(kept.row(), MailRow::Id) == pending)
-        return kept.row();
-    return FindMailRow(pending, 0);
+    if (ref.row.isValid() && mailModel->subItem(ref.row.row(), MailRow::Id) == ref.id)
+        return ref.row.row();
+    return FindMailRow(ref.id, 0);
 }
 
 void TForm1::mailInfoChange()

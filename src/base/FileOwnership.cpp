@@ -1,4 +1,4 @@
-#include "platform/FileOwnership.h"
+#include "base/FileOwnership.h"
 
 #include <QFileInfo>
 #include <QtGlobal>

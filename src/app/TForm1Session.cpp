@@ -1,0 +1,376 @@
+// The window's side of the conversation: the connect button and port check,
+// the command buttons, the console page, and what the window shows of each
+// step the engine (Pop3Session) reports.
+
+#include "app/StatusTextBar.h"
+#include "app/TForm1.h"
+#include "base/TInputChecker.h"
+#include "controls/ConsoleView.h"
+#include "controls/KeyPressFilter.h"
+#include "mailbox/MailListModel.h"
+#include "mailbox/MailListView.h"
+#include "platform/Desktop.h"
+#include "session/TClientSocket.h"
+#include "session/TClientWinSocket.h"
+#include "viewer/TForm2.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabWidget>
+
+namespace {
+
+const QString kConnect = QStringLiteral("&Connect");
+const QString kDisconnect = QStringLiteral("&Disconnect");
+
+// The port text as a port number, or -1 when it is not one from 0 to 65535.
+int portValue(const TInputChecker &checker, const QString &text)
+{
+    if (text.isEmpty() || !checker.IsNumber(text) || text.size() > 10)
+        return -1;
+    const qlonglong value = text.toLongLong();
+    return value <= 65535 ? int(value) : -1;
+}
+
+void showPortError(QWidget *parent)
+{
+    platform::showOkBox(parent, QStringLiteral("Error"), QStringLiteral("Port number must be in 0-65535 range !"),
+                        platform::BoxIcon::Error);
+}
+
+}  // namespace
+
+TForm1::ViewerFunction TForm1::defaultViewer()
+{
+    return [](QWidget *owner, const QByteArray &to, const QByteArray &from, const QByteArray &subject,
+              const QList<QByteArray> &lines) { TForm2::ShowMessage(owner, to, from, subject, lines); };
+}
+
+// --- the connection ---
+
+void TForm1::btnConnClick(QObject *)
+{
+    session->expectGreeting();
+    if (btnConn->text() == kDisconnect) {
+        session->close();
+        return;
+    }
+    if (session->isOpen())
+        return;
+
+    // A port that is not a number from 0 to 65535 is refused here rather than
+    // cut to 16 bits or replaced by the last one used: either would send the
+    // login to a port the user never typed.
+    const int port = portValue(*CHK, txtPort->text());
+    if (port < 0) {
+        showPortError(this);
+        txtPort->setFocus(Qt::OtherFocusReason);
+        return;
+    }
+
+    btnConn->setText(kDisconnect);
+    // Read at every connect, so a certificate put beside the settings counts
+    // without a restart.
+    cSock->setPort(port);
+    const QList<QSslCertificate> trusted = cSock->UsesImplicitTls() ? TrustFileCertificates() : QList<QSslCertificate>();
+    // What the user needs to know of a failure was reported by the events
+    // raised before it; a socket the platform would not create raises none,
+    // so the button is put back here.
+    if (!session->open(txtServer->currentText(), port, trusted).isEmpty() && !session->isOpen())
+        btnConn->setText(kConnect);
+}
+
+void TForm1::txtPortExit(QObject *)
+{
+    const QString text = txtPort->text();
+    if (text.isEmpty() || portValue(*CHK, text) >= 0)
+        return;
+    showPortError(this);
+    txtPort->setFocus(Qt::OtherFocusReason);
+}
+
+void TForm1::cSockConnecting(QObject *, TClientWinSocket *)
+{
+    msgBar->setText(QStringLiteral(" Trying to connect to ") + txtServer->currentText() +
+                    QStringLiteral(" on port ") + txtPort->text() + QStringLiteral(" ..."));
+}
+
+void TForm1::cSockConnect(QObject *, TClientWinSocket *Socket)
+{
+    msgBar->setText(QStringLiteral(" Connected to ") + Socket->PeerAddress());
+    const QString server = txtServer->currentText();
+    if (txtServer->findText(server, Qt::MatchFixedString) < 0) {
+        // Adding an item must not replace what the user typed.
+        txtServer->addItem(server);
+        txtServer->setEditText(server);
+    }
+    txtCmdPrompt->setEnabled(true);
+    Memo1->setEnabled(true);
+    btnClear->setEnabled(true);
+    btnConn->setText(kDisconnect);
+    btnConn->setEnabled(true);
+    EnableMailboxControls(false);
+}
+
+void TForm1::cSockDisconnect(QObject *, TClientWinSocket *Socket)
+{
+    msgBar->setText(QStringLiteral(" Disconnected from ") + Socket->PeerAddress());
+    txtCmdPrompt->setEnabled(false);
+    Memo1->setEnabled(false);
+    btnClear->setEnabled(false);
+    btnConn->setText(kConnect);
+    EnableMailboxControls(false);
+    btnConn->setEnabled(true);
+}
+
+void TForm1::cSockError(QObject *, TClientWinSocket *Socket, TErrorEvent, int &ErrorCode)
+{
+    ErrorCode = 0;
+    AppendConsole(QStringLiteral("Host (") + txtServer->currentText() + QStringLiteral(") NOT found [OR] port (") +
+                  txtPort->text() + QStringLiteral(")not opened !"));
+    // A refused encrypted connection says why, or the user cannot tell a
+    // wrong certificate from a wrong port.
+    if (Socket && !Socket->TlsFailure().isEmpty())
+        AppendConsole(Socket->TlsFailure());
+    btnConn->setText(kConnect);
+    btnConn->setEnabled(true);
+}
+
+void TForm1::cSockRead(QObject *Sender, TClientWinSocket *Socket)
+{
+    session->cSockRead(Sender, Socket);
+}
+
+void TForm1::HandleReplyLine(char FirstChar, std::uint8_t State, const QByteArray &Line)
+{
+    session->HandleReplyLine(FirstChar, State, Line);
+}
+
+void TForm1::AppendStatusText(const QString &text)
+{
+    // Bounded: a server that sends end markers by the thousand would
+    // otherwise make every append copy and lay out an ever longer text.
+    const QString present = msgBar->text();
+    if (present.size() + text.size() > MaxStatusTextLength)
+        return;
+    msgBar->setText(present + text);
+}
+
+void TForm1::AppendConsole(const QString &entry)
+{
+    Memo1->appendEntry(entry);
+}
+
+// --- the command buttons ---
+
+void TForm1::btnLoginClick(QObject *)
+{
+    session->login(txtUID->text(), txtPWD->text());
+}
+
+void TForm1::btnListClick(QObject *)
+{
+    session->listMailbox();
+}
+
+void TForm1::btnHeaderClick(QObject *)
+{
+    if (CheckedCount <= 0 && !mailInfo->hasSelectedRow())
+        return;
+    session->fetchHeader(mailRowRef(TargetMailRow()));
+}
+
+void TForm1::btnReadClick(QObject *)
+{
+    if (CheckedCount <= 0 && !mailInfo->hasSelectedRow())
+        return;
+    // With nothing selected the first checked row is read: remember it
+    // before clearing "All" takes its mark away.
+    const int selected = mailInfo->selectedRow();
+    const int firstChecked = selected < 0 ? mailModel->firstCheckedRow() : -1;
+    if (selected < 0 && firstChecked < 0)
+        return;  // no row to read
+    pageGUI->setEnabled(false);
+    EnableMessageControls(false);
+    AllMail->setChecked(false);
+    selMail->setChecked(false);
+    if (selected >= 0)
+        mailModel->setRowChecked(selected, true);
+    else if (firstChecked >= 0)
+        mailModel->setRowChecked(firstChecked, true);
+    session->readMessage(mailRowRef(TargetMailRow()));
+}
+
+void TForm1::btnDeleteClick(QObject *)
+{
+    if (session->deleteConfirmed())
+        return;
+    if (CheckedCount <= 0 && !mailInfo->hasSelectedRow())
+        return;
+    if (TargetMailId().isEmpty())
+        return;
+    session->deleteMarked();
+}
+
+void TForm1::btnQuitClick(QObject *)
+{
+    session->quit();
+    EnableMailboxControls(false);
+    removeAllMailRows();
+}
+
+// --- the console page ---
+
+void TForm1::txtCmdPromptKeyPress(QObject *, QChar &Key)
+{
+    if (Key.unicode() != 13)
+        return;
+    if (session->sendTyped(txtCmdPrompt->text()))
+        txtCmdPrompt->clear();
+    // Enter must not reach the field.
+    Key = QChar(1);
+}
+
+void TForm1::btnClearClick(QObject *)
+{
+    Memo1->clearEntries();
+}
+
+void TForm1::pageCMDEnter(QObject *)
+{
+    if (txtCmdPrompt->isEnabled())
+        txtCmdPrompt->setFocus(Qt::OtherFocusReason);
+}
+
+// --- the engine's questions ---
+
+bool TForm1::confirmDelete()
+{
+    platform::MessageBoxRequest box;
+    box.parent = this;
+    box.title = QStringLiteral("Warning");
+    box.text = QStringLiteral("Confirm delete selected mail(s) ?");
+    box.icon = platform::BoxIcon::Warning;
+    box.buttons = {platform::BoxButton::Yes, platform::BoxButton::No};
+    box.defaultButton = platform::BoxButton::Yes;
+    box.escapeButton = platform::BoxButton::No;
+    return platform::desktop().messageBox(box) == platform::BoxButton::Yes;
+}
+
+QList<MailRowRef> TForm1::markedRows(bool *byCheck)
+{
+    *byCheck = CheckedCount > 0;
+    const QList<int> rows = *byCheck ? mailModel->checkedRows() : mailInfo->selectedRows();
+    QList<MailRowRef> refs;
+    refs.reserve(rows.size());
+    for (const int row : rows)
+        refs.append(mailRowRef(row));
+    return refs;
+}
+
+MailRowRef TForm1::nextCheckedRow()
+{
+    return CheckedCount > 0 ? mailRowRef(TargetMailRow()) : MailRowRef();
+}
+
+bool TForm1::isChecked(const QPersistentModelIndex &row)
+{
+    return row.isValid() && mailModel->isChecked(row.row());
+}
+
+int TForm1::mailRowCount()
+{
+    return mailModel->count();
+}
+
+QString TForm1::userName()
+{
+    return txtUID->text();
+}
+
+QString TForm1::password()
+{
+    return txtPWD->text();
+}
+
+void TForm1::giveBackReadPage()
+{
+    pageGUI->setEnabled(true);
+    EnableMessageControls(CheckedCount > 0 || mailInfo->hasSelectedRow());
+}
+
+// --- binding ---
+
+void TForm1::bindSessionEvents()
+{
+    connect(btnLogin, &QPushButton::clicked, this, [this] { btnLoginClick(btnLogin); });
+    connect(btnList, &QPushButton::clicked, this, [this] { btnListClick(btnList); });
+    connect(btnHeader, &QPushButton::clicked, this, [this] { btnHeaderClick(btnHeader); });
+    connect(btnRead, &QPushButton::clicked, this, [this] { btnReadClick(btnRead); });
+    connect(btnDelete, &QPushButton::clicked, this, [this] { btnDeleteClick(btnDelete); });
+    connect(btnQuit, &QPushButton::clicked, this, [this] { btnQuitClick(btnQuit); });
+    connect(btnClear, &QPushButton::clicked, this, [this] { btnClearClick(btnClear); });
+
+    txtCmdPrompt->installEventFilter(
+        new KeyPressFilter([this](QChar &Key) { txtCmdPromptKeyPress(txtCmdPrompt, Key); }, txtCmdPrompt));
+
+    // The page "gets the focus" when it is brought to the front, or when a
+    // control on it takes the focus from a control elsewhere.
+    connect(pgControl, &QTabWidget::currentChanged, this, [this](int index) {
+        if (pgControl->widget(index) == pageCMD)
+            pageCMDEnter(pageCMD);
+    });
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget *old, QWidget *now) {
+        if (now && pageCMD->isAncestorOf(now) && !(old && pageCMD->isAncestorOf(old)) && now != txtCmdPrompt)
+            pageCMDEnter(pageCMD);
+    });
+
+    // What the engine reports, shown as it happens (direct connections: each
+    // reaction is part of the step that reports it).
+    Pop3Session *s = session;
+    connect(s, &Pop3Session::connecting, this, [this](TClientWinSocket *w) { cSockConnecting(cSock, w); });
+    connect(s, &Pop3Session::connected, this, [this](TClientWinSocket *w) { cSockConnect(cSock, w); });
+    connect(s, &Pop3Session::disconnected, this, [this](TClientWinSocket *w) { cSockDisconnect(cSock, w); });
+    connect(s, &Pop3Session::socketError, this,
+            [this](TClientWinSocket *w, TErrorEvent e, int *code) { cSockError(cSock, w, e, *code); });
+    connect(s, &Pop3Session::failure, this, [](const QString &text) { platform::showErrorBox(text); });
+    connect(s, &Pop3Session::statusText, msgBar, &StatusTextBar::setText);
+    connect(s, &Pop3Session::statusAppended, this, &TForm1::AppendStatusText);
+    connect(s, &Pop3Session::consoleEntry, this, &TForm1::AppendConsole);
+
+    connect(s, &Pop3Session::greeted, this, [this] { pageGUI->setEnabled(true); });
+    connect(s, &Pop3Session::userReplied, this, [this] { btnLogin->setEnabled(true); });
+    connect(s, &Pop3Session::loginAccepted, this, [this] { btnLogin->setEnabled(false); });
+    connect(s, &Pop3Session::loginSettled, this, [this] { EnableMailboxControls(!btnLogin->isEnabled()); });
+    connect(s, &Pop3Session::listingStarted, this, &TForm1::removeAllMailRows);
+    connect(s, &Pop3Session::mailListed, this,
+            [this](const QList<ListingEntry> &entries) { mailModel->addListingRows(entries); });
+    connect(s, &Pop3Session::mailboxEmpty, this, [this] {
+        platform::showOkBox(this, QStringLiteral("Information"),
+                            QStringLiteral("Mailbox is empty !\rDisconnected from server."),
+                            platform::BoxIcon::Information);
+    });
+    connect(s, &Pop3Session::headersReceived, this,
+            [this](const MailRowRef &ref, const HeaderFields &headers, const QList<QByteArray> &) {
+                const int row = mailRowOf(ref);
+                if (row < 0)
+                    return;
+                mailModel->setRowHeaders(row, headers.subject, headers.sender, headers.recipient);
+                mailModel->setRowChecked(row, false);
+            });
+    connect(s, &Pop3Session::messageRead, this, [this](const HeaderFields &headers, const QList<QByteArray> &lines) {
+        pageGUI->setEnabled(true);
+        EnableMessageControls(true);
+        showViewer(this, headers.recipient, headers.sender, headers.subject, lines);
+    });
+    connect(s, &Pop3Session::readAbandoned, this, &TForm1::giveBackReadPage);
+    connect(s, &Pop3Session::mailDeleted, this, [this](const MailRowRef &ref) {
+        const int row = mailRowOf(ref);
+        if (row >= 0)
+            removeDeletedMailRow(row);
+    });
+    connect(s, &Pop3Session::deleteBatchEnded, this, [this] { EnableMessageControls(false); });
+}

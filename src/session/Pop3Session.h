@@ -1,0 +1,248 @@
+#pragma once
+
+#include "session/LineAssembler.h"
+#include "session/Pop3Parsing.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QPersistentModelIndex>
+#include <QString>
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+
+class QSslCertificate;
+class TClientSocket;
+class TClientWinSocket;
+enum class TErrorEvent;
+
+// Values of SessionState: which reply the conversation waits for (7 unused).
+enum : std::uint8_t {
+    ssIdle = 0,
+    ssWaitUser = 1,
+    ssWaitPass = 2,
+    ssWaitHeader = 3,
+    ssWaitList = 4,
+    ssWaitDelete = 5,
+    ssWaitRead = 6,
+    ssReadBody = 8,
+    ssListBody = 9,
+    ssHeaderBody = 10,
+    ssWaitGreeting = 11,
+};
+
+// A row of the mailbox list a command acts on: its place in the list's
+// model, followed through sorting and removals, and its message number.
+struct MailRowRef {
+    QPersistentModelIndex row;
+    QByteArray id;
+};
+
+// What the conversation asks of the window it works for. The window answers
+// from its list and its fields; the engine never sees a widget.
+class SessionWindow {
+public:
+    virtual ~SessionWindow() = default;
+    // Asks the user whether the marked messages are to be deleted.
+    virtual bool confirmDelete() = 0;
+    // The rows marked right now: the checked ones, or the selected ones when
+    // none is checked (byCheck tells which), in list order.
+    virtual QList<MailRowRef> markedRows(bool *byCheck) = 0;
+    // The next row of a Get Header batch: the first checked row; a row with
+    // an invalid index when none is checked.
+    virtual MailRowRef nextCheckedRow() = 0;
+    virtual bool isChecked(const QPersistentModelIndex &row) = 0;
+    // How many rows the list holds.
+    virtual int mailRowCount() = 0;
+    // The account the login on a greeting uses.
+    virtual QString userName() = 0;
+    virtual QString password() = 0;
+};
+
+// The POP3 conversation: the connection, the framing of what arrives into
+// lines, SessionState and its transitions, the lines of the reply being
+// collected, the attachment filter of a read, the commands in flight in the
+// order their replies are due, and the delete batch the user confirmed.
+//
+// Replies are matched to commands in order: each reply acts on the row its
+// own command went out for, however the list was sorted or shrunk since, and
+// however many commands were started before it came. SessionState is the
+// state the next line is judged in: that of the oldest command in flight,
+// or, with none in flight, what the last reply left.
+//
+// It tells the window what happened through its signals (connect them
+// directly: the window's reactions are part of each step) and asks it through
+// SessionWindow.
+class Pop3Session : public QObject {
+    Q_OBJECT
+public:
+    Pop3Session(SessionWindow *window, QObject *parent = nullptr);
+    // Detaches the socket's events first: nothing is raised, nothing sent.
+    ~Pop3Session() override;
+
+    TClientSocket *socket() const { return sock; }
+    std::uint8_t state() const { return SessionState; }
+    bool deleteConfirmed() const { return DeleteConfirmed; }
+    bool skippingRest() const { return SkipRest; }
+    // The lines of the last read from the connection, and of the reply body
+    // collected last.
+    const QList<QByteArray> &replyLines() const { return ReplyLines; }
+    const QList<QByteArray> &messageLines() const { return MessageLines; }
+    // The row and message number of the oldest command in flight that acts
+    // on a row (an empty id when none does).
+    MailRowRef commandRow() const;
+    // How many commands are in flight.
+    int commandsInFlight() const { return int(inFlight.size()); }
+
+    // --- the connection ---
+    // The next line on this connection is awaited as a greeting; whatever was
+    // in flight belongs to an earlier conversation.
+    void expectGreeting();
+    // Starts a connection to server (a dotted-decimal IPv4 address, or a host
+    // name) on port; trusted adds certificates for a TLS port. Returns the
+    // reason when the platform would not even start it (the events raised
+    // before have reported it); empty when the attempt is under way.
+    QString open(const QString &server, int port, const QList<QSslCertificate> &trusted);
+    // Closes the connection, or abandons an attempt (the disconnect is
+    // reported before this returns).
+    void close();
+    bool isOpen() const;
+
+    // --- the commands ---
+    void login(const QString &user, const QString &password);
+    void listMailbox();
+    void fetchHeader(const MailRowRef &row);
+    void readMessage(const MailRowRef &row);
+    // Asks the window to confirm, and on a yes deletes the rows marked then,
+    // one DELE after the reply to the one before. Nothing while a confirmed
+    // batch runs.
+    void deleteMarked();
+    void quit();
+    // A line typed by the user, sent exactly as typed; false when not
+    // connected (nothing sent).
+    bool sendTyped(const QString &typed);
+
+    // --- what arrives ---
+    // Takes everything that has arrived on the connection.
+    void cSockRead(QObject *Sender, TClientWinSocket *Socket);
+    // One read's bytes: shown, split into lines and dispatched.
+    void handleReceivedBytes(QByteArray chunk);
+    // The dispatcher: one received line (without its break), its first byte
+    // and the state it is judged in.
+    void HandleReplyLine(char FirstChar, std::uint8_t State, const QByteArray &Line);
+
+    // Told of every command line sent and the row it acts on (none for a
+    // command that acts on no row); tests and fuzzing watch the conversation
+    // through it. Unset in the program.
+    std::function<void(const QByteArray &line, const MailRowRef &target)> commandSent;
+
+    // What a server may send before the connection is given up as hostile:
+    // a line, a status line (while no reply body is being collected) and
+    // the lines collected for one reply. Tests lower them.
+    qsizetype MaxLineLength = LineAssembler::DefaultMaxLineLength;
+    qsizetype MaxStatusLineLength = qsizetype(64) * 1024;
+    qint64 MaxReplyBytes = qint64(1024) * 1024 * 1024;
+
+signals:
+    // The socket's events, after the conversation has taken note of them.
+    void connecting(TClientWinSocket *socket);
+    void connected(TClientWinSocket *socket);
+    void disconnected(TClientWinSocket *socket);
+    // A refused or failed connection; errorCode left non-zero is reported
+    // through failure().
+    void socketError(TClientWinSocket *socket, TErrorEvent event, int *errorCode);
+    // A failure the user must be told of in an error box.
+    void failure(const QString &text);
+
+    void statusText(const QString &text);
+    void statusAppended(const QString &text);
+    void consoleEntry(const QString &entry);
+
+    // A reply to USER, and the reply to PASS: accepted (the account is
+    // open), then settled (the mailbox controls may follow the login's
+    // outcome).
+    void userReplied();
+    void loginAccepted();
+    void loginSettled();
+    // The server's greeting: a new session begins.
+    void greeted();
+    // A LIST went out: the list empties.
+    void listingStarted();
+    void mailListed(const QList<ListingEntry> &entries);
+    // A listing without a message: the connection is closed already.
+    void mailboxEmpty();
+    // The header lines of a message came (a TOP for Get Header or for a
+    // read) for the row its command went out for.
+    void headersReceived(const MailRowRef &row, const HeaderFields &headers, const QList<QByteArray> &lines);
+    // A read message, attachments left out; the viewer shows it.
+    void messageRead(const HeaderFields &headers, const QList<QByteArray> &lines);
+    // A read that will show no message (refused, or an empty reply).
+    void readAbandoned();
+    // The server deleted the message of row.
+    void mailDeleted(const MailRowRef &row);
+    // The delete batch is over: its rows are done, a DELE was refused, or
+    // the connection was lost.
+    void deleteBatchEnded();
+
+private:
+    struct CommandInFlight {
+        std::uint8_t awaited = ssIdle;
+        MailRowRef target;
+    };
+    struct DeleteBatchRow {
+        MailRowRef target;
+        bool checked = false;
+    };
+
+    void bindSocket();
+    void send(const QByteArray &text, const MailRowRef &target = {});
+    void startCommand(std::uint8_t awaited, const MailRowRef &target, const QByteArray &line);
+    // The reply to the oldest command in flight is complete: it leaves the
+    // queue (an empty entry when none was in flight).
+    CommandInFlight finishCommand();
+    // The next line is judged for the oldest command still in flight.
+    void followQueue();
+    void dropCommands();
+
+    void dispatchReplyLines();
+    void handleEndMarker();
+    void handleStatusLine(char FirstChar, std::uint8_t State, const QByteArray &Line);
+    void filterReadLine(const QByteArray &Line);
+    void collectLine(const QByteArray &line);
+    void clearMessageLines();
+    void deleteStep();
+    bool sendNextDelete();
+    void abandonDeleteBatch();
+    void endDeleteBatch();
+    // Closes the connection with one console line that says why.
+    void giveUpConnection(const QString &reason);
+    QString statusLineTooLong() const;
+
+    SessionWindow *window;
+    TClientSocket *sock;
+
+    std::uint8_t SessionState = ssIdle;
+    QList<QByteArray> ReplyLines;
+    QList<QByteArray> MessageLines;
+    bool SkipRest = false;
+    bool DeleteConfirmed = false;
+    QByteArray MimeBoundary;
+
+    std::deque<CommandInFlight> inFlight;
+    // Counts commands started, so a step after a nested event run can tell
+    // whether the user started another meanwhile.
+    quint64 commandsStarted = 0;
+    // The confirmed rows not yet sent, in list order at the Yes. A row that
+    // was checked then and is unchecked before its DELE goes out is
+    // withdrawn; no row marked later ever joins.
+    std::deque<DeleteBatchRow> DeleteBatch;
+
+    // Lines received and not yet dispatched, in order; a read handled inside
+    // a nested event loop only queues its lines behind them.
+    LineAssembler replyAssembler;
+    std::deque<QByteArray> pendingReplyLines;
+    bool dispatchingReplies = false;
+    qint64 collectedBytes = 0;
+};
