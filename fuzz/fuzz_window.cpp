@@ -10,10 +10,8 @@
 //   window sends, in order, when the input says so; it may refuse a TOP or
 //   a DELE;
 // - a hostile one (odd): it sends raw chunks from the input.
-// The window keeps one command outstanding at a time: a reply that comes
-// after a newer command went out is taken for the newer one's. So with the
-// honest server the user presses a command button only while no reply is
-// owed; with the hostile one at any time.
+// The user presses command buttons at any time, also while replies are
+// owed: each reply must act on the row its own command went out for.
 //
 // Properties, for both: nothing crashes or trips a sanitizer; the window's
 // count of checked rows matches the list; every DELE goes out for a row of
@@ -189,11 +187,9 @@ const char *const kStepNames[16] = {"server", "server", "server", "server", "ser
                                     "select", "All",    "Selected", "Header", "Read",  "Delete", "List",
                                     "Sort",   "Quit"};
 
-bool userMayCommand = true;
-
 void clickIfEnabled(QPushButton *button)
 {
-    if (userMayCommand && button->isEnabled())
+    if (button->isEnabled())
         button->click();
 }
 
@@ -269,6 +265,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             const auto it = std::find_if(confirmed.begin(), confirmed.end(),
                                          [&](const Confirmed &c) { return c.row == target.row; });
             FUZZ_CHECK(w.session->deleteConfirmed());
+            if (tracing) {
+                std::fprintf(stderr, "DELE for row %d; confirmed rows:", target.row.row());
+                for (const Confirmed &c : confirmed)
+                    std::fprintf(stderr, " %d%s", c.row.row(), c.checked ? "+" : "");
+                std::fprintf(stderr, "\n");
+            }
             FUZZ_CHECK(target.row.isValid() && it != confirmed.end());
             FUZZ_CHECK(!it->checked || isChecked(w, it->row));
             FUZZ_CHECK(text == "DELE " + w.mailModel->subItem(target.row.row(), MailRow::Id) + "\r\n");
@@ -298,7 +300,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         const int arg = data[at] & 0x0F;
         ++at;
         const int rows = w.mailModel->count();
-        userMayCommand = !honest || server.commands.empty();
         std::vector<QPersistentModelIndex> before;
         for (int r = 0; r < rows; ++r)
             before.emplace_back(w.mailModel->index(r, MailListModel::IdColumn));

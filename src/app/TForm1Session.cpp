@@ -373,4 +373,10 @@ void TForm1::bindSessionEvents()
             removeDeletedMailRow(row);
     });
     connect(s, &Pop3Session::deleteBatchEnded, this, [this] { EnableMessageControls(false); });
+    // A mark taken off while a batch runs withdraws that row from it.
+    connect(mailModel, &QAbstractItemModel::dataChanged, this,
+            [this](const QModelIndex &first, const QModelIndex &last, const QList<int> &roles) {
+                if (session->deleteConfirmed() && roles.contains(Qt::CheckStateRole))
+                    session->marksChanged(first.row(), last.row());
+            });
 }

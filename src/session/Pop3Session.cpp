@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QSslCertificate>
 
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -138,8 +139,7 @@ void Pop3Session::send(const QByteArray &text, const MailRowRef &target)
 
 void Pop3Session::startCommand(std::uint8_t awaited, const MailRowRef &target, const QByteArray &line)
 {
-    ++commandsStarted;
-    inFlight.push_back({awaited, target});
+    inFlight.push_back({awaited, target, ++commandsStarted});
     if (inFlight.size() == 1)
         SessionState = awaited;
     send(line, target);
@@ -165,6 +165,12 @@ void Pop3Session::dropCommands()
     inFlight.clear();
 }
 
+bool Pop3Session::deleteInFlight() const
+{
+    return std::any_of(inFlight.cbegin(), inFlight.cend(),
+                       [](const CommandInFlight &command) { return command.awaited == ssWaitDelete; });
+}
+
 void Pop3Session::login(const QString &user, const QString &password)
 {
     abandonDeleteBatch();
@@ -174,8 +180,8 @@ void Pop3Session::login(const QString &user, const QString &password)
     emit statusText(QStringLiteral(" Login to user account ..."));
     // Both lines go out at once; each has its own reply.
     ++commandsStarted;
-    inFlight.push_back({ssWaitUser, {}});
-    inFlight.push_back({ssWaitPass, {}});
+    inFlight.push_back({ssWaitUser, {}, commandsStarted});
+    inFlight.push_back({ssWaitPass, {}, commandsStarted});
     if (inFlight.size() == 2)
         SessionState = ssWaitUser;
     send("user " + argument(user) + kCrLf + "pass " + argument(password) + kCrLf);
@@ -228,6 +234,14 @@ void Pop3Session::deleteMarked()
     DeleteConfirmed = !DeleteBatch.empty();
     if (DeleteConfirmed && !sendNextDelete())
         abandonDeleteBatch();
+}
+
+void Pop3Session::marksChanged(int first, int last)
+{
+    std::erase_if(DeleteBatch, [&](const DeleteBatchRow &entry) {
+        const int row = entry.target.row.row();
+        return entry.checked && row >= first && row <= last && !window->isChecked(entry.target.row);
+    });
 }
 
 bool Pop3Session::sendNextDelete()
@@ -391,12 +405,11 @@ void Pop3Session::handleEndMarker()
             if (!done.target.id.isEmpty())
                 emit headersReceived(done.target, headers, MessageLines);
             // The page repaints between messages of a batch.
-            const quint64 started = commandsStarted;
             QCoreApplication::processEvents();
             if (state == ssHeaderBody) {
-                // The next checked row, unless the user started a command
-                // meanwhile.
-                if (started == commandsStarted) {
+                // The next checked row, unless the user has started another
+                // command since this one.
+                if (done.sequence == commandsStarted) {
                     const MailRowRef next = window->nextCheckedRow();
                     if (next.row.isValid()) {
                         finish = false;
@@ -422,7 +435,10 @@ void Pop3Session::handleEndMarker()
     }
     if (finish) {
         emit statusAppended(QStringLiteral(" Done."));
-        abandonDeleteBatch();
+        // A batch started after this command goes on; one whose DELE this
+        // end marker was taken for does not.
+        if (!deleteInFlight())
+            abandonDeleteBatch();
         SessionState = ssIdle;
     }
     followQueue();
@@ -556,11 +572,10 @@ void Pop3Session::deleteStep()
     }
     emit mailDeleted(done.target);
     emit statusAppended(QStringLiteral(" Done."));
-    const quint64 started = commandsStarted;
     QCoreApplication::processEvents();
-    // The next row of the batch or its end, unless another command started
-    // meanwhile has ended the batch already.
-    if (DeleteConfirmed && started == commandsStarted && !sendNextDelete())
+    // The next row of the batch or its end, unless a command started since
+    // this DELE has ended the batch already.
+    if (DeleteConfirmed && done.sequence == commandsStarted && !sendNextDelete())
         endDeleteBatch();
     followQueue();
 }

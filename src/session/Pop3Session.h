@@ -119,6 +119,10 @@ public:
     // one DELE after the reply to the one before. Nothing while a confirmed
     // batch runs.
     void deleteMarked();
+    // The marks of rows first to last changed: a row checked at the Yes
+    // whose mark is off now leaves the batch for good, before its DELE goes
+    // out (a mark put back later is a later mark).
+    void marksChanged(int first, int last);
     void quit();
     // A line typed by the user, sent exactly as typed; false when not
     // connected (nothing sent).
@@ -190,6 +194,9 @@ private:
     struct CommandInFlight {
         std::uint8_t awaited = ssIdle;
         MailRowRef target;
+        // Which command this was, counted from the first: a batch goes on
+        // after a reply only while no command was started after it.
+        quint64 sequence = 0;
     };
     struct DeleteBatchRow {
         MailRowRef target;
@@ -205,6 +212,7 @@ private:
     // The next line is judged for the oldest command still in flight.
     void followQueue();
     void dropCommands();
+    bool deleteInFlight() const;
 
     void dispatchReplyLines();
     void handleEndMarker();
@@ -231,8 +239,7 @@ private:
     QByteArray MimeBoundary;
 
     std::deque<CommandInFlight> inFlight;
-    // Counts commands started, so a step after a nested event run can tell
-    // whether the user started another meanwhile.
+    // Counts commands started.
     quint64 commandsStarted = 0;
     // The confirmed rows not yet sent, in list order at the Yes. A row that
     // was checked then and is unchecked before its DELE goes out is
