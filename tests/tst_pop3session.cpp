@@ -135,15 +135,18 @@ struct Engine {
                          [this] { window.log << QStringLiteral("batch ended"); });
     }
 
-    // Connected, logged in and listed with messages 1 to 3.
-    bool start()
+    // Connected, logged in and listed with messages 1 to count.
+    bool start(int count = 3)
     {
         server.greet("+OK").expect("user bob").expect("pass pw").reply({"+OK", "+OK"});
-        server.expect("LIST").reply({"+OK", "1 100", "2 200", "3 300", "."});
+        QByteArrayList listing{"+OK"};
+        for (int n = 1; n <= count; ++n)
+            listing.append(QByteArray::number(n) + ' ' + QByteArray::number(n * 100));
+        server.expect("LIST").reply(listing + QByteArrayList{"."});
         session.expectGreeting();
         if (!session.open(QStringLiteral("127.0.0.1"), server.port(), {}).isEmpty())
             return false;
-        return QTest::qWaitFor([&] { return window.rows.size() == 3 && session.state() == ssIdle; }, 5000);
+        return QTest::qWaitFor([&] { return window.rows.size() == count && session.state() == ssIdle; }, 5000);
     }
     bool done()
     {
@@ -161,6 +164,7 @@ private slots:
     void repliesActOnTheirOwnRows();
     void deleteAnsweredBeforeALaterRead();
     void headerBatchYieldsToANewCommand();
+    void pipelinedBatchesGoOutAheadOfReplies();
     void deleteBatchIsWhatWasConfirmed_data();
     void deleteBatchIsWhatWasConfirmed();
 };
@@ -219,8 +223,8 @@ void Pop3SessionTest::repliesActOnTheirOwnRows()
     // they come, and one reply is cut in the middle of a line.
     e.server.expect("TOP 1 0").expect("TOP 3 0");
     e.server.chunks({"+OK\r\nSubject: one\r\n.\r\n+OK\r\nSubj", "ect: three\r\n.\r\n"}, 30);
-    e.session.fetchHeader(e.window.ref(0));
-    e.session.fetchHeader(e.window.ref(2));
+    e.session.fetchHeaders(e.window.ref(0));
+    e.session.fetchHeaders(e.window.ref(2));
     QCOMPARE(e.session.commandsInFlight(), 2);
     QCOMPARE(e.session.state(), std::uint8_t(ssWaitHeader));
     e.window.reverse();
@@ -252,19 +256,59 @@ void Pop3SessionTest::headerBatchYieldsToANewCommand()
 {
     Engine e;
     QVERIFY(e.start());
+    e.session.setPipelining(false);
     e.window.rows[0].checked = true;
     e.window.rows[2].checked = true;
     // The batch asks for message 1; before its reply the user refreshes the
     // list. No TOP for message 3 follows: the listing is what the user wants.
     e.server.expect("TOP 1 0").expect("LIST");
     e.server.reply({"+OK", "Subject: one", ".", "+OK", "1 100", "2 200", "3 300", "."});
-    e.session.fetchHeader(e.window.nextCheckedRow());
+    e.session.fetchHeaders(e.window.nextCheckedRow());
     e.session.listMailbox();
     QVERIFY(e.done());
     QTest::qWait(50);
     QCOMPARE(e.sent.mid(2), QByteArrayList({"TOP 1 0\r\n", "LIST\r\n"}));
     QCOMPARE(e.session.state(), std::uint8_t(ssIdle));
     QCOMPARE(e.window.rows.size(), 3);
+}
+
+void Pop3SessionTest::pipelinedBatchesGoOutAheadOfReplies()
+{
+    Engine e;
+    QVERIFY(e.start(4));
+    e.session.PipelineWindow = 2;
+    QSignalSpy appended(&e.session, &Pop3Session::statusAppended);
+    // The server lists PIPELINING; it answers only once two TOPs are in,
+    // which a client waiting for each reply would never send.
+    e.server.expect("CAPA").reply({"+OK", "TOP", "PIPELINING", "."});
+    e.server.expect("TOP 1 0").expect("TOP 2 0");
+    e.server.chunks({"+OK\r\nSubject: one\r\n.\r\n+OK\r\nSub", "ject: two\r\n.\r\n"}, 20);
+    e.server.expect("TOP 4 0").reply({"+OK", "Subject: four", "."});
+    for (const int row : {0, 1, 3})
+        e.window.setChecked(row, true);
+    e.session.fetchHeaders(e.window.nextCheckedRow());
+    // The list is sorted while the replies are on their way.
+    e.window.reverse();
+    QVERIFY(e.done());
+    QCOMPARE(e.window.log, QStringList({"headers 1 at 3: one", "headers 2 at 2: two", "headers 4 at 0: four"}));
+    QCOMPARE(appended.count(), 1);
+    QCOMPARE(e.session.state(), std::uint8_t(ssIdle));
+
+    // A delete batch on the same connection asks no more. The second DELE
+    // is refused: no DELE goes out after it, and the reply to the one that
+    // went out before the refusal came still deletes its row.
+    e.window.log.clear();
+    e.window.reverse();
+    for (const int row : {0, 1, 2, 3})
+        e.window.setChecked(row, true);
+    e.server.expect("DELE 1").expect("DELE 2").reply({"+OK"}).expect("DELE 3").reply({"-ERR locked", "+OK"});
+    e.session.deleteMarked();
+    QVERIFY(e.done());
+    QTRY_VERIFY(!e.session.deleteConfirmed());
+    QTest::qWait(50);
+    QCOMPARE(e.window.log, QStringList({"deleted 1", "batch ended", "deleted 3"}));
+    QCOMPARE(e.sent.mid(2), QByteArrayList({"CAPA\r\n", "TOP 1 0\r\n", "TOP 2 0\r\n", "TOP 4 0\r\n", "DELE 1\r\n",
+                                            "DELE 2\r\n", "DELE 3\r\n"}));
 }
 
 void Pop3SessionTest::deleteBatchIsWhatWasConfirmed_data()
@@ -310,7 +354,10 @@ void Pop3SessionTest::deleteBatchIsWhatWasConfirmed()
             gone.append(entry.mid(8).toLatin1());
     }
     QCOMPARE(gone, deleted);
+    // A batch of two or more rows asks about pipelining first (refused here).
     QByteArrayList expectedSent;
+    if (checkedAtYes.size() >= 2)
+        expectedSent.append("CAPA\r\n");
     for (const QByteArray &id : then == "refuse" ? QByteArrayList{"1"} : deleted)
         expectedSent.append("DELE " + id + "\r\n");
     QCOMPARE(e.sent.mid(2), expectedSent);

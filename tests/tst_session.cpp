@@ -257,8 +257,9 @@ void SessionTest::headerBatchOverTwoRows()
     s.w.mailModel->setRowChecked(0, true);
     s.w.mailModel->setRowChecked(2, true);
     s.w.btnHeaderClick();
-    QCOMPARE(s.w.session->state(), std::uint8_t(ssWaitHeader));
-    QCOMPARE(s.w.msgBar->text(), QStringLiteral(" Downloading Mail #1 Header ..."));
+    // A batch of two rows asks first whether the server pipelines; this one
+    // refuses CAPA, so the batch runs one TOP at a time.
+    QCOMPARE(s.w.session->state(), std::uint8_t(ssWaitCapa));
     QTRY_COMPARE(s.w.session->state(), std::uint8_t(ssIdle));
     QCOMPARE(s.w.msgBar->text(), QStringLiteral(" Downloading Mail #3 Header ... Done."));
     QCOMPARE(s.w.mailModel->subItem(0, 1), QByteArray("first"));
@@ -268,6 +269,7 @@ void SessionTest::headerBatchOverTwoRows()
     QCOMPARE(s.w.mailModel->subItem(2, 1), QByteArray("third"));
     QCOMPARE(s.w.mailModel->subItem(2, 3), QByteArray());
     QCOMPARE(s.w.CheckedCount, 0);
+    QVERIFY(s.console().contains(QStringLiteral("? CAPA")));
     QVERIFY(s.console().contains(QStringLiteral("? TOP 1 0")));
     QVERIFY(s.console().contains(QStringLiteral("? TOP 3 0")));
     // A chunk that came once the header was being collected is not shown.
@@ -362,7 +364,6 @@ void SessionTest::deleteBatchOverThreeRows()
     QCOMPARE(box.buttons, (QList<BoxButton>{BoxButton::Yes, BoxButton::No}));
     QCOMPARE(box.defaultButton, BoxButton::Yes);
     QCOMPARE(box.escapeButton, BoxButton::No);
-    QCOMPARE(s.w.msgBar->text(), QStringLiteral("Deleting Mail #1 ..."));
     QTRY_COMPARE(s.w.mailModel->count(), 0);
     QTRY_VERIFY(!s.w.session->deleteConfirmed());
     QCOMPARE(s.f.desktop.boxes.size(), 1);

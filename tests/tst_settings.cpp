@@ -123,7 +123,7 @@ void SettingsTest::firstSaveWritesTheDocumentedLayout()
         QCOMPARE(form->size(), form->minimumSize());
     }
     const QList<QByteArray> lines = readFile().split('\n');
-    QVERIFY(lines.size() >= 14);
+    QVERIFY(lines.size() >= 15);
     const QList<QByteArray> head{"[Windows]\r",
                                  "Maximize=0\r",
                                  "Height=" + QByteArray::number(outer.height()) + "\r",
@@ -137,9 +137,10 @@ void SettingsTest::firstSaveWritesTheDocumentedLayout()
     QCOMPARE(UnscramblePassword(stored, UserKey("bob")), QByteArray("secret"));
     QCOMPARE(lines[7], QByteArray("Server=pop.example.org\r"));
     QCOMPARE(lines[8], QByteArray("Port=110\r"));
-    QCOMPARE(lines[9], QByteArray("[Servers]\r"));
+    QCOMPARE(lines[9], QByteArray("Pipelining=1\r"));
+    QCOMPARE(lines[10], QByteArray("[Servers]\r"));
     for (int i = 0; i < 4; ++i)
-        QCOMPARE(lines[10 + i], TForm1::BuiltInServers()[i].toUtf8() + "=110\r");
+        QCOMPARE(lines[11 + i], TForm1::BuiltInServers()[i].toUtf8() + "=110\r");
 }
 
 void SettingsTest::storedValuesAreReadByTheRules_data()

@@ -180,7 +180,7 @@ void TForm1::btnHeaderClick(QObject *)
 {
     if (CheckedCount <= 0 && !mailInfo->hasSelectedRow())
         return;
-    session->fetchHeader(mailRowRef(TargetMailRow()));
+    session->fetchHeaders(mailRowRef(TargetMailRow()));
 }
 
 void TForm1::btnReadClick(QObject *)

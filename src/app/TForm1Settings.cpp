@@ -101,6 +101,8 @@ void TForm1::LoadSettings()
     txtPWD->setText(decodeWireText(UnscramblePassword(stored, UserKey(bytes(txtUID->text())))));
     txtServer->setEditText(decodeWireText(ini.readString(kDefault, "Server", QByteArray())));
     txtPort->setText(decodeWireText(ini.readString(kDefault, "Port", QByteArrayLiteral("110"))));
+    // 0 for a server that lists PIPELINING and cannot keep to it.
+    session->setPipelining(ini.readBool(kDefault, "Pipelining", true));
 }
 
 void TForm1::noteWindowFrame()
@@ -149,6 +151,7 @@ void TForm1::SaveSettings()
     ini.writeString(kDefault, "Password", ScramblePassword(bytes(txtPWD->text()), UserKey(bytes(txtUID->text()))));
     ini.writeString(kDefault, "Server", bytes(txtServer->currentText()));
     ini.writeString(kDefault, "Port", bytes(txtPort->text()));
+    ini.writeBool(kDefault, "Pipelining", session->pipelining());
     // A name that cannot be a key (an "=" in it, a line break) is not stored;
     // it could never be read back as the same server.
     for (int i = 0; i < txtServer->count(); ++i)

@@ -17,7 +17,16 @@ const QByteArray kCrLf = QByteArrayLiteral("\r\n");
 
 bool isCollecting(std::uint8_t state)
 {
-    return state >= ssReadBody && state <= ssHeaderBody;
+    return (state >= ssReadBody && state <= ssHeaderBody) || state == ssCapaBody;
+}
+
+// Whether a CAPA reply's lines list PIPELINING.
+bool listsPipelining(const QList<QByteArray> &lines)
+{
+    return std::any_of(lines.cbegin(), lines.cend(), [](const QByteArray &line) {
+        const QByteArray word = trimmedLow(line).split(' ').value(0);
+        return word.compare("PIPELINING", Qt::CaseInsensitive) == 0;
+    });
 }
 
 // A command argument on the wire: a line break in a field (pasted, or read
@@ -62,6 +71,8 @@ void Pop3Session::bindSocket()
     sock->OnConnecting = [this](QObject *, TClientWinSocket *s) { emit connecting(s); };
     sock->OnConnect = [this](QObject *, TClientWinSocket *s) {
         abandonDeleteBatch();
+        abandonHeaderBatch();
+        capability = Capability::Unknown;
         emit connected(s);
     };
     sock->OnDisconnect = [this](QObject *, TClientWinSocket *s) {
@@ -69,6 +80,8 @@ void Pop3Session::bindSocket()
         // one, and nothing in flight will be answered.
         replyAssembler.clear();
         dropCommands();
+        abandonHeaderBatch();
+        capability = Capability::Unknown;
         // Nothing more of a delete batch can go out on this connection.
         if (DeleteConfirmed)
             endDeleteBatch();
@@ -95,6 +108,7 @@ MailRowRef Pop3Session::commandRow() const
 void Pop3Session::expectGreeting()
 {
     dropCommands();
+    capability = Capability::Unknown;
     SessionState = ssWaitGreeting;
 }
 
@@ -137,11 +151,14 @@ void Pop3Session::send(const QByteArray &text, const MailRowRef &target)
     sock->Socket()->SendString(text);
 }
 
-void Pop3Session::startCommand(std::uint8_t awaited, const MailRowRef &target, const QByteArray &line)
+void Pop3Session::startCommand(std::uint8_t awaited, const MailRowRef &target, const QByteArray &line,
+                               const QString &status, bool pipelined)
 {
-    inFlight.push_back({awaited, target, ++commandsStarted});
+    inFlight.push_back({awaited, target, status, false, pipelined, ++commandsStarted});
+    ++awaiting[awaited];
+    // The state and the status follow the oldest command in flight.
     if (inFlight.size() == 1)
-        SessionState = awaited;
+        followQueue();
     send(line, target);
 }
 
@@ -151,37 +168,53 @@ Pop3Session::CommandInFlight Pop3Session::finishCommand()
         return {};
     CommandInFlight done = std::move(inFlight.front());
     inFlight.pop_front();
+    --awaiting[done.awaited];
     return done;
 }
 
 void Pop3Session::followQueue()
 {
-    if (!inFlight.empty())
-        SessionState = inFlight.front().awaited;
+    if (inFlight.empty())
+        return;
+    CommandInFlight &head = inFlight.front();
+    SessionState = head.awaited;
+    if (!head.announced) {
+        head.announced = true;
+        if (!head.status.isEmpty())
+            emit statusText(head.status);
+    }
 }
 
 void Pop3Session::dropCommands()
 {
     inFlight.clear();
+    std::fill(std::begin(awaiting), std::end(awaiting), 0);
 }
 
 bool Pop3Session::deleteInFlight() const
 {
-    return std::any_of(inFlight.cbegin(), inFlight.cend(),
-                       [](const CommandInFlight &command) { return command.awaited == ssWaitDelete; });
+    return awaiting[ssWaitDelete] > 0;
+}
+
+int Pop3Session::countInFlight(std::uint8_t awaited) const
+{
+    return awaiting[awaited];
 }
 
 void Pop3Session::login(const QString &user, const QString &password)
 {
     abandonDeleteBatch();
+    abandonHeaderBatch();
     const QString masked(qsizetype(password.toUcs4().size()), QLatin1Char('*'));
     emit consoleEntry(QStringLiteral("? USER ") + user);
     emit consoleEntry(QStringLiteral("? PASS ") + masked);
     emit statusText(QStringLiteral(" Login to user account ..."));
     // Both lines go out at once; each has its own reply.
     ++commandsStarted;
-    inFlight.push_back({ssWaitUser, {}, commandsStarted});
-    inFlight.push_back({ssWaitPass, {}, commandsStarted});
+    inFlight.push_back({ssWaitUser, {}, {}, true, false, commandsStarted});
+    inFlight.push_back({ssWaitPass, {}, {}, true, false, commandsStarted});
+    ++awaiting[ssWaitUser];
+    ++awaiting[ssWaitPass];
     if (inFlight.size() == 2)
         SessionState = ssWaitUser;
     send("user " + argument(user) + kCrLf + "pass " + argument(password) + kCrLf);
@@ -190,30 +223,116 @@ void Pop3Session::login(const QString &user, const QString &password)
 void Pop3Session::listMailbox()
 {
     abandonDeleteBatch();
+    abandonHeaderBatch();
     emit listingStarted();
     emit consoleEntry(QStringLiteral("? LIST"));
-    emit statusText(QStringLiteral(" Downloading Mail List ..."));
-    startCommand(ssWaitList, {}, "LIST" + kCrLf);
+    startCommand(ssWaitList, {}, "LIST" + kCrLf, QStringLiteral(" Downloading Mail List ..."));
 }
 
-void Pop3Session::fetchHeader(const MailRowRef &row)
+void Pop3Session::fetchHeaders(const MailRowRef &row)
 {
     if (row.id.isEmpty())
         return;  // never a "TOP" without a number
+    abandonHeaderBatch();
+    bool byCheck = false;
+    const QList<MailRowRef> rows =
+        pipeliningAllowed && capability != Capability::OneAtATime ? window->markedRows(&byCheck) : QList<MailRowRef>();
+    if (!byCheck || rows.size() < 2) {
+        fetchHeader(row);
+        return;
+    }
+    // The batch is the rows checked now, in list order.
+    abandonDeleteBatch();
+    headerBatch = true;
+    HeaderBatch.assign(rows.cbegin(), rows.cend());
+    if (!waitForCapabilities(rows.size(), HeaderBatchWaits))
+        sendHeaders();
+}
+
+void Pop3Session::fetchHeader(const MailRowRef &row, bool pipelined)
+{
+    if (row.id.isEmpty())
+        return;
     abandonDeleteBatch();
     const QString n = decodeWireText(row.id);
-    emit statusText(QStringLiteral(" Downloading Mail #") + n + QStringLiteral(" Header ..."));
     emit consoleEntry(QStringLiteral("? TOP ") + n + QStringLiteral(" 0"));
-    startCommand(ssWaitHeader, row, "TOP " + row.id + " 0" + kCrLf);
+    startCommand(ssWaitHeader, row, "TOP " + row.id + " 0" + kCrLf,
+                 QStringLiteral(" Downloading Mail #") + n + QStringLiteral(" Header ..."), pipelined);
+}
+
+void Pop3Session::sendHeaders()
+{
+    // Without PIPELINING the batch is the one-at-a-time one: it asks for the
+    // first checked row after each reply.
+    if (capability != Capability::Pipelines) {
+        HeaderBatch.clear();
+        headerBatch = false;
+        const MailRowRef next = window->nextCheckedRow();
+        if (next.row.isValid())
+            fetchHeader(next);
+        return;
+    }
+    while (headerBatch && !HeaderBatch.empty() && int(inFlight.size()) < PipelineWindow) {
+        const MailRowRef next = HeaderBatch.front();
+        HeaderBatch.pop_front();
+        // Unchecked since the batch started, or gone: skipped, as one at a
+        // time it would be.
+        if (next.row.isValid() && window->isChecked(next.row))
+            fetchHeader(next, true);
+    }
+}
+
+void Pop3Session::abandonHeaderBatch()
+{
+    headerBatch = false;
+    HeaderBatch.clear();
+    if (waitingBatch == HeaderBatchWaits)
+        waitingBatch = NoBatch;
+}
+
+bool Pop3Session::waitForCapabilities(qsizetype rows, int batch)
+{
+    if (!pipeliningAllowed || rows < 2)
+        return false;
+    if (capability == Capability::Unknown)
+        askCapabilities();
+    if (capability != Capability::Asked)
+        return false;
+    waitingBatch = batch;
+    return true;
+}
+
+void Pop3Session::askCapabilities()
+{
+    capability = Capability::Asked;
+    emit consoleEntry(QStringLiteral("? CAPA"));
+    startCommand(ssWaitCapa, {}, "CAPA" + kCrLf);
+}
+
+void Pop3Session::capabilitiesKnown(bool pipelines)
+{
+    capability = pipelines ? Capability::Pipelines : Capability::OneAtATime;
+    if (inFlight.empty())
+        SessionState = ssIdle;
+    followQueue();
+    const int waiting = std::exchange(waitingBatch, NoBatch);
+    if (waiting == HeaderBatchWaits && headerBatch)
+        sendHeaders();
+    if (waiting == DeleteBatchWaits && DeleteConfirmed) {
+        sendDeletes();
+        if (!deleteInFlight())
+            abandonDeleteBatch();
+    }
 }
 
 void Pop3Session::readMessage(const MailRowRef &row)
 {
     abandonDeleteBatch();
+    abandonHeaderBatch();
     const QString n = decodeWireText(row.id);
-    emit statusText(QStringLiteral(" Downloading Mail #") + n + QStringLiteral(" ..."));
     emit consoleEntry(QStringLiteral("RETR ") + n);
-    startCommand(ssWaitRead, row, "TOP " + row.id + " 100" + kCrLf);
+    startCommand(ssWaitRead, row, "TOP " + row.id + " 100" + kCrLf,
+                 QStringLiteral(" Downloading Mail #") + n + QStringLiteral(" ..."));
 }
 
 void Pop3Session::deleteMarked()
@@ -232,8 +351,21 @@ void Pop3Session::deleteMarked()
             DeleteBatch.push_back({row, byCheck});
     }
     DeleteConfirmed = !DeleteBatch.empty();
-    if (DeleteConfirmed && !sendNextDelete())
+    if (!DeleteConfirmed)
+        return;
+    abandonHeaderBatch();
+    if (waitForCapabilities(qsizetype(DeleteBatch.size()), DeleteBatchWaits))
+        return;
+    sendDeletes();
+    if (!deleteInFlight())
         abandonDeleteBatch();
+}
+
+void Pop3Session::sendDeletes()
+{
+    const int window = capability == Capability::Pipelines && pipeliningAllowed ? PipelineWindow : 1;
+    while (DeleteConfirmed && countInFlight(ssWaitDelete) < window && sendNextDelete()) {
+    }
 }
 
 void Pop3Session::marksChanged(int first, int last)
@@ -254,9 +386,10 @@ bool Pop3Session::sendNextDelete()
         if (!next.target.row.isValid() || (next.checked && !window->isChecked(next.target.row)))
             continue;
         const QString n = decodeWireText(next.target.id);
-        emit statusText(QStringLiteral("Deleting Mail #") + n + QStringLiteral(" ..."));
         emit consoleEntry(QStringLiteral("DELE ") + n);
-        startCommand(ssWaitDelete, next.target, "DELE " + next.target.id + kCrLf);
+        startCommand(ssWaitDelete, next.target, "DELE " + next.target.id + kCrLf,
+                     QStringLiteral("Deleting Mail #") + n + QStringLiteral(" ..."),
+                     capability == Capability::Pipelines);
         return true;
     }
     return false;
@@ -265,6 +398,7 @@ bool Pop3Session::sendNextDelete()
 void Pop3Session::quit()
 {
     abandonDeleteBatch();
+    abandonHeaderBatch();
     // Nothing sent before is acted on any more: the list goes.
     dropCommands();
     SessionState = ssIdle;
@@ -277,8 +411,9 @@ bool Pop3Session::sendTyped(const QString &typed)
     if (!sock->Active())
         return false;
     // Sent exactly as typed: no trimming, no change of case, no check. A
-    // command of the user's own: a delete batch running ends here.
+    // command of the user's own: a batch running ends here.
     abandonDeleteBatch();
+    abandonHeaderBatch();
     sock->Socket()->SendString(encodeWireText(typed) + kCrLf);
     emit consoleEntry(QStringLiteral("? ") + typed);
     return true;
@@ -386,6 +521,10 @@ void Pop3Session::handleEndMarker()
     // An end marker ends the reply of the oldest command, whatever came
     // before it.
     const CommandInFlight done = finishCommand();
+    if (state == ssCapaBody) {
+        capabilitiesKnown(listsPipelining(MessageLines));
+        return;
+    }
     bool finish = true;
     if (state == ssListBody) {
         emit mailListed(ParseListing(MessageLines));
@@ -395,9 +534,12 @@ void Pop3Session::handleEndMarker()
         }
     } else if (state == ssReadBody || state == ssHeaderBody) {
         if (MessageLines.isEmpty()) {
-            // No viewer will open to give the page back.
+            // No viewer will open to give the page back; a header batch
+            // stops here.
             if (state == ssReadBody)
                 emit readAbandoned();
+            else
+                abandonHeaderBatch();
         } else {
             const HeaderFields headers = ScanHeaders(MessageLines);
             // A row whose message came, headers or read: its texts are
@@ -406,7 +548,22 @@ void Pop3Session::handleEndMarker()
                 emit headersReceived(done.target, headers, MessageLines);
             // The page repaints between messages of a batch.
             QCoreApplication::processEvents();
-            if (state == ssHeaderBody) {
+            if (state == ssHeaderBody && done.pipelined) {
+                // The batch's next row goes out; " Done." only once the
+                // last of its replies has come. Rows checked meanwhile
+                // follow, as one at a time they would.
+                sendHeaders();
+                if (countInFlight(ssWaitHeader) > 0) {
+                    finish = false;
+                } else if (headerBatch) {
+                    headerBatch = false;
+                    const MailRowRef next = window->nextCheckedRow();
+                    if (next.row.isValid()) {
+                        finish = false;
+                        fetchHeaders(next);
+                    }
+                }
+            } else if (state == ssHeaderBody) {
                 // The next checked row, unless the user has started another
                 // command since this one.
                 if (done.sequence == commandsStarted) {
@@ -479,10 +636,12 @@ void Pop3Session::handleStatusLine(char FirstChar, std::uint8_t State, const QBy
     case ssWaitList:
     case ssWaitRead:
         if (!ok) {
-            // A refusal: no reply body follows.
+            // A refusal: no reply body follows, and a header batch stops.
             finishCommand();
             if (State == ssWaitRead)
                 emit readAbandoned();
+            if (State == ssWaitHeader)
+                abandonHeaderBatch();
             followQueue();
             break;
         }
@@ -509,11 +668,21 @@ void Pop3Session::handleStatusLine(char FirstChar, std::uint8_t State, const QBy
             followQueue();
         }
         break;
+    case ssWaitCapa:
+        if (ok) {
+            SessionState = ssCapaBody;
+            clearMessageLines();
+        } else {
+            finishCommand();
+            capabilitiesKnown(false);
+        }
+        break;
     case ssReadBody:
         filterReadLine(Line);
         break;
     case ssListBody:
     case ssHeaderBody:
+    case ssCapaBody:
         collectLine(Line.startsWith("..") ? Line.mid(1) : Line);
         break;
     case ssWaitGreeting:
@@ -573,10 +742,13 @@ void Pop3Session::deleteStep()
     emit mailDeleted(done.target);
     emit statusAppended(QStringLiteral(" Done."));
     QCoreApplication::processEvents();
-    // The next row of the batch or its end, unless a command started since
-    // this DELE has ended the batch already.
-    if (DeleteConfirmed && done.sequence == commandsStarted && !sendNextDelete())
-        endDeleteBatch();
+    // The batch's next rows or its end, unless a command started meanwhile
+    // has ended it already.
+    if (DeleteConfirmed) {
+        sendDeletes();
+        if (!deleteInFlight())
+            endDeleteBatch();
+    }
     followQueue();
 }
 
@@ -584,6 +756,8 @@ void Pop3Session::abandonDeleteBatch()
 {
     DeleteConfirmed = false;
     DeleteBatch.clear();
+    if (waitingBatch == DeleteBatchWaits)
+        waitingBatch = NoBatch;
 }
 
 void Pop3Session::endDeleteBatch()

@@ -31,6 +31,9 @@ enum : std::uint8_t {
     ssListBody = 9,
     ssHeaderBody = 10,
     ssWaitGreeting = 11,
+    // The server's capabilities, asked before a batch (CAPA).
+    ssWaitCapa = 12,
+    ssCapaBody = 13,
 };
 
 // A row of the mailbox list a command acts on: its place in the list's
@@ -71,6 +74,12 @@ public:
 // however many commands were started before it came. SessionState is the
 // state the next line is judged in: that of the oldest command in flight,
 // or, with none in flight, what the last reply left.
+//
+// Batches of two or more rows (Get Header over the checked rows, a confirmed
+// delete) are pipelined where the server says it can take that (CAPA lists
+// PIPELINING; asked once per connection, before the first such batch): up to
+// PipelineWindow commands go out ahead of their replies, and each reply is
+// handled exactly as in a batch run one command at a time.
 //
 // It tells the window what happened through its signals (connect them
 // directly: the window's reactions are part of each step) and asks it through
@@ -113,7 +122,9 @@ public:
     // --- the commands ---
     void login(const QString &user, const QString &password);
     void listMailbox();
-    void fetchHeader(const MailRowRef &row);
+    // Get Header: row is the target (the first checked row, or the
+    // selected one); with two or more rows checked, the batch goes over them.
+    void fetchHeaders(const MailRowRef &row);
     void readMessage(const MailRowRef &row);
     // Asks the window to confirm, and on a yes deletes the rows marked then,
     // one DELE after the reply to the one before. Nothing while a confirmed
@@ -141,6 +152,16 @@ public:
     // command that acts on no row); tests and fuzzing watch the conversation
     // through it. Unset in the program.
     std::function<void(const QByteArray &line, const MailRowRef &target)> commandSent;
+
+    // Whether batches may be pipelined at all (on at start); off, every
+    // batch runs one command at a time and no CAPA is sent.
+    void setPipelining(bool on) { pipeliningAllowed = on; }
+    bool pipelining() const { return pipeliningAllowed; }
+    // How many commands of a pipelined batch may await their replies. The
+    // commands are a few bytes each, so a whole window fits in any TCP
+    // buffer: sending them can never block on a server that waits for its
+    // replies to be read, and the replies are read as they come.
+    int PipelineWindow = 256;
 
     // What a server may send before the connection is given up as hostile:
     // a line, a status line (while no reply body is being collected) and
@@ -194,6 +215,11 @@ private:
     struct CommandInFlight {
         std::uint8_t awaited = ssIdle;
         MailRowRef target;
+        // The status text while this command's reply is the one awaited.
+        QString status;
+        bool announced = false;
+        // Sent ahead of the replies before it, as part of a pipelined batch.
+        bool pipelined = false;
         // Which command this was, counted from the first: a batch goes on
         // after a reply only while no command was started after it.
         quint64 sequence = 0;
@@ -205,7 +231,9 @@ private:
 
     void bindSocket();
     void send(const QByteArray &text, const MailRowRef &target = {});
-    void startCommand(std::uint8_t awaited, const MailRowRef &target, const QByteArray &line);
+    void startCommand(std::uint8_t awaited, const MailRowRef &target, const QByteArray &line,
+                      const QString &status = QString(), bool pipelined = false);
+    void fetchHeader(const MailRowRef &row, bool pipelined = false);
     // The reply to the oldest command in flight is complete: it leaves the
     // queue (an empty entry when none was in flight).
     CommandInFlight finishCommand();
@@ -213,6 +241,15 @@ private:
     void followQueue();
     void dropCommands();
     bool deleteInFlight() const;
+    int countInFlight(std::uint8_t awaited) const;
+    // Whether a batch of rows waits for the server's capabilities first
+    // (asking for them if nobody has yet); false when it can start now.
+    bool waitForCapabilities(qsizetype rows, int batch);
+    void askCapabilities();
+    void capabilitiesKnown(bool pipelines);
+    void sendHeaders();
+    void sendDeletes();
+    void abandonHeaderBatch();
 
     void dispatchReplyLines();
     void handleEndMarker();
@@ -239,6 +276,19 @@ private:
     QByteArray MimeBoundary;
 
     std::deque<CommandInFlight> inFlight;
+    // How many commands in flight await each state (indexed by it).
+    int awaiting[16] = {};
+    bool pipeliningAllowed = true;
+    // What the server said of PIPELINING on this connection.
+    enum class Capability { Unknown, Asked, Pipelines, OneAtATime };
+    Capability capability = Capability::Unknown;
+    // A pipelined Get Header batch: the rows checked when it started, not
+    // yet sent.
+    bool headerBatch = false;
+    std::deque<MailRowRef> HeaderBatch;
+    // A batch that waits for the server's capabilities before it starts.
+    enum Waiting { NoBatch, HeaderBatchWaits, DeleteBatchWaits };
+    int waitingBatch = NoBatch;
     // Counts commands started.
     quint64 commandsStarted = 0;
     // The confirmed rows not yet sent, in list order at the Yes. A row that

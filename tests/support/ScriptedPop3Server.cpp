@@ -195,6 +195,11 @@ bool ScriptedPop3Server::tryAutoReply(const QByteArray &line)
         write(data, "an automatic reply");
         return true;
     }
+    // Like a server from before capabilities were listed.
+    if (line.left(4).compare("CAPA", Qt::CaseInsensitive) == 0) {
+        write("-ERR unknown command\r\n", "an automatic reply");
+        return true;
+    }
     return false;
 }
 

@@ -68,7 +68,9 @@ public:
     ScriptedPop3Server &reset();
 
     // Answers client lines that the script does not expect at that point and
-    // that begin with prefix (ignoring case) with the given lines.
+    // that begin with prefix (ignoring case) with the given lines. A CAPA
+    // that neither the script nor an automatic reply takes is refused
+    // ("-ERR"), as by a server that lists no capabilities.
     void autoReply(const QByteArray &prefix, const QByteArrayList &lines);
 
     // Immediate actions on the current client, outside the script.
