@@ -10,6 +10,9 @@
 //   window sends, in order, when the input says so; it may refuse a TOP or
 //   a DELE;
 // - a hostile one (odd): it sends raw chunks from the input.
+// Bit 1 of that byte: the honest server lists PIPELINING in its CAPA reply
+// (else refuses CAPA); bits 2-3: the window of commands a pipelined batch
+// keeps in flight, 1 to 4.
 // The user presses command buttons at any time, also while replies are
 // owed: each reply must act on the row its own command went out for.
 //
@@ -107,6 +110,8 @@ class HonestServer {
 public:
     std::map<QByteArray, Message> mailbox;
     std::deque<QByteArray> commands;
+    // Whether CAPA lists PIPELINING.
+    bool pipelines = false;
     // The message a read is being answered for (empty when none).
     QByteArray reading;
 
@@ -149,6 +154,8 @@ public:
             found->second.deleted = true;
             return "+OK\r\n";
         }
+        if (verb == "CAPA" && pipelines)
+            return "+OK\r\nUSER\r\nPIPELINING\r\n.\r\n";
         if (verb == "USER" || verb == "PASS" || verb == "QUIT")
             return "+OK\r\n";
         return "-ERR\r\n";
@@ -211,8 +218,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (size == 0)
         return 0;
     size_t at = 0;
-    const bool honest = (data[at++] & 1) == 0;
+    const bool honest = (data[at] & 1) == 0;
     HonestServer server;
+    server.pipelines = data[at] & 2;
+    const int window = 1 + ((data[at] >> 2) & 3);
+    ++at;
     if (honest && at < size) {
         const int count = 1 + (data[at++] & 7);
         for (int m = 1; m <= count && at < size; ++m) {
@@ -231,6 +241,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     QTemporaryDir dir;
     TForm1 w;
     w.AppDir = dir.path() + QLatin1Char('/');
+    w.session->PipelineWindow = window;
     // As after a connect: the greeting is awaited.
     w.session->expectGreeting();
 

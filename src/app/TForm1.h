@@ -4,6 +4,7 @@
 #include "session/Pop3Session.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QIcon>
 #include <QList>
 #include <QString>
@@ -220,6 +221,13 @@ private:
     QString password() override;
     // Gives back the page a read took, with the message buttons as the marks say.
     void giveBackReadPage();
+    // A batch's replies change the list faster than anyone can read it: the
+    // list is repainted at most once per ListRepaintInterval while they
+    // come, the last change always shown. Painting the visible rows is most
+    // of the window's work per reply.
+    void throttleListRepaint();
+    static constexpr int ListRepaintInterval = 40;
+    QElapsedTimer listRepainted;
 
     AnchorLayout anchors;
     bool shown = false;

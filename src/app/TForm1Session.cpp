@@ -20,6 +20,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTimer>
 
 namespace {
 
@@ -296,6 +297,23 @@ QString TForm1::password()
     return txtPWD->text();
 }
 
+void TForm1::throttleListRepaint()
+{
+    // The list with its scroll bar and header: a removed row moves both.
+    if (!mailInfo->updatesEnabled())
+        return;  // a repaint is already due
+    if (!listRepainted.isValid() || listRepainted.elapsed() >= ListRepaintInterval) {
+        listRepainted.start();
+        return;
+    }
+    mailInfo->setUpdatesEnabled(false);
+    QTimer::singleShot(ListRepaintInterval - int(listRepainted.elapsed()), this, [this] {
+        // Enabling updates again repaints the whole list.
+        mailInfo->setUpdatesEnabled(true);
+        listRepainted.start();
+    });
+}
+
 void TForm1::giveBackReadPage()
 {
     pageGUI->setEnabled(true);
@@ -358,6 +376,7 @@ void TForm1::bindSessionEvents()
                 const int row = mailRowOf(ref);
                 if (row < 0)
                     return;
+                throttleListRepaint();
                 mailModel->setRowHeaders(row, headers.subject, headers.sender, headers.recipient);
                 mailModel->setRowChecked(row, false);
             });
@@ -369,8 +388,10 @@ void TForm1::bindSessionEvents()
     connect(s, &Pop3Session::readAbandoned, this, &TForm1::giveBackReadPage);
     connect(s, &Pop3Session::mailDeleted, this, [this](const MailRowRef &ref) {
         const int row = mailRowOf(ref);
-        if (row >= 0)
-            removeDeletedMailRow(row);
+        if (row < 0)
+            return;
+        throttleListRepaint();
+        removeDeletedMailRow(row);
     });
     connect(s, &Pop3Session::deleteBatchEnded, this, [this] { EnableMessageControls(false); });
     // A mark taken off while a batch runs withdraws that row from it.
