@@ -17,6 +17,8 @@
 #include <QPushButton>
 #include <QtTest>
 
+#include <algorithm>
+
 using Kind = MailboxGenerator::Kind;
 
 // The main flows of the window against a real POP3 server: login, listing,
@@ -29,6 +31,7 @@ private slots:
     void cleanMailbox();
     void forgedHeaderLines();
     void refusedPassword();
+    void pipelinedBatches();
 
 private:
     QString skipReason;
@@ -331,3 +334,74 @@ void DovecotIntegrationTest::refusedPassword()
 
 QTEST_MAIN(DovecotIntegrationTest)
 #include "tst_integration_dovecot.moc"
+
+// Dovecot lists PIPELINING: a Get Header batch over 500 rows and a delete
+// batch over 200 go out ahead of their replies, and still every row shows its
+// own message and exactly the confirmed messages are gone.
+void DovecotIntegrationTest::pipelinedBatches()
+{
+    if (!skipReason.isEmpty())
+        QSKIP(qPrintable(skipReason));
+    constexpr int count = 500;
+    DovecotServer server;
+    server.addMessages(count, kSeed);
+    QString why;
+    QVERIFY2(server.start(&why), qPrintable(why));
+
+    Client c(server, server.password());
+    int mostInFlight = 0;
+    c.w.session->commandSent = [&](const QByteArray &, const MailRowRef &) {
+        mostInFlight = std::max(mostInFlight, c.w.session->commandsInFlight());
+    };
+    c.w.btnConnClick();
+    QVERIFY(c.listed(count));
+    c.w.mailInfoColumnClick(MailListModel::BytesColumn);
+    c.w.AllMail->setChecked(true);
+    c.w.btnHeaderClick();
+    QVERIFY(QTest::qWaitFor([&] { return c.w.session->state() == ssIdle && c.w.CheckedCount == 0; }, 30000));
+    QVERIFY2(mostInFlight > 10, qPrintable(QString::number(mostInFlight)));
+    QCOMPARE(c.w.msgBar->text().count(QStringLiteral(" Done.")), 1);
+    for (int row = 0; row < count; ++row) {
+        const int message = c.w.mailModel->subItem(row, MailRow::Id).toInt() - 1;
+        const HeaderFields expected = ScanHeaders(topLines(MailboxGenerator::message(kSeed, message), 0));
+        QCOMPARE(c.w.mailModel->subItem(row, MailRow::Subject), expected.subject);
+        QCOMPARE(c.w.mailModel->subItem(row, MailRow::From), expected.sender);
+        QCOMPARE(c.w.mailModel->subItem(row, MailRow::To), expected.recipient);
+    }
+
+    // 200 rows, picked in the sorted list by their message numbers.
+    QList<int> doomed;
+    for (int row = 0; row < count; ++row) {
+        const int message = c.w.mailModel->subItem(row, MailRow::Id).toInt() - 1;
+        if (message % 5 < 2) {
+            doomed.append(message);
+            c.w.mailModel->setRowChecked(row, true);
+        }
+    }
+    QCOMPARE(doomed.size(), 200);
+    mostInFlight = 0;
+    c.f.desktop.setNextAnswer(platform::BoxButton::Yes);
+    c.w.btnDeleteClick();
+    QTRY_VERIFY_WITH_TIMEOUT(!c.w.session->deleteConfirmed(), 30000);
+    QVERIFY2(mostInFlight > 10, qPrintable(QString::number(mostInFlight)));
+    QCOMPARE(c.w.mailModel->count(), count - 200);
+    c.w.btnQuitClick();
+    QTRY_VERIFY_WITH_TIMEOUT(!c.w.cSock->Active(), 15000);
+
+    QTRY_COMPARE_WITH_TIMEOUT(server.messageCount(), count - 200, 15000);
+    Client again(server, server.password());
+    again.w.btnConnClick();
+    QVERIFY(again.listed(count - 200));
+    again.w.AllMail->setChecked(true);
+    again.w.btnHeaderClick();
+    QVERIFY(QTest::qWaitFor([&] { return again.w.session->state() == ssIdle && again.w.CheckedCount == 0; }, 30000));
+    int row = 0;
+    for (int message = 0; message < count; ++message) {
+        if (doomed.contains(message))
+            continue;
+        const QByteArray raw = MailboxGenerator::message(kSeed, message);
+        QCOMPARE(again.w.mailModel->subItem(row, MailRow::Bytes), QByteArray::number(MailboxGenerator::virtualSize(raw)));
+        QCOMPARE(again.w.mailModel->subItem(row, MailRow::Subject), ScanHeaders(topLines(raw, 0)).subject);
+        ++row;
+    }
+}
