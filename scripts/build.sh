@@ -1,15 +1,16 @@
 #!/usr/bin/env bash
-# Configures and builds Tarnbeck into the given directory (default: build).
-# Extra arguments go to cmake's configure step.
+# Configures and builds one of the build trees of CMakePresets.json (default:
+# the preset "default", in build/). Extra arguments go to cmake's configure
+# step.
+#
+#   scripts/build.sh                 build/       program, tests, tools
+#   scripts/build.sh asan            build-asan/  the same under the sanitizers
+#   scripts/build.sh bench           build-bench/ Release, the benchmarks
+#   scripts/build.sh fuzz            build-fuzz/  the fuzz targets (clang)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-dir=${1:-"$root/build"}
+preset=${1:-default}
 shift || true
-generator=()
-command -v ninja >/dev/null 2>&1 && generator=(-G Ninja)
-if [[ ! -f "$dir/CMakeCache.txt" ]]; then
-  cmake -S "$root" -B "$dir" "${generator[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
-else
-  cmake -S "$root" -B "$dir" "$@" >/dev/null
-fi
-cmake --build "$dir" -j"$(nproc)"
+cd "$root"
+cmake --preset "$preset" "$@" >/dev/null
+cmake --build --preset "$preset" -j"$(nproc)"

@@ -18,6 +18,8 @@
 # scripts/test.sh: it installs packages system-wide.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+# The caption carries the project's version, as CMakeLists.txt declares it.
+version=$(sed -n 's/^project(Tarnbeck VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
 keep=0
 if [[ "${1:-}" == --keep ]]; then keep=1; shift; fi
 if [[ $(id -u) -ne 0 ]]; then
@@ -70,14 +72,14 @@ run_once() {
       "$1" & app=$!
       shown=0
       for _ in $(seq 600); do
-        if wmctrl -l 2>/dev/null | grep -q "Tarnbeck v1.01"; then shown=1; break; fi
+        if wmctrl -l 2>/dev/null | grep -q "Tarnbeck v$version"; then shown=1; break; fi
         kill -0 $app 2>/dev/null || break
         sleep 0.1
       done
       exited=0
       if [[ $shown == 1 ]]; then
         sleep 0.5
-        wmctrl -c "Tarnbeck v1.01"
+        wmctrl -c "Tarnbeck v$version"
         # A message box at exit (settings not saved) would keep it open.
         for _ in $(seq 100); do kill -0 $app 2>/dev/null || { exited=1; break; }; sleep 0.1; done
         [[ $exited == 1 ]] || echo "it did not exit within 10 s of closing its window" >&2

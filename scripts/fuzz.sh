@@ -15,15 +15,9 @@ if [[ -z "$clang" ]]; then
   exit 1
 fi
 
-generator=()
-command -v ninja >/dev/null 2>&1 && generator=(-G Ninja)
-if [[ ! -f "$dir/CMakeCache.txt" ]]; then
-  cmake -S "$root" -B "$dir" "${generator[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DCMAKE_CXX_COMPILER="$clang" -DTARNBECK_FUZZ=ON >/dev/null
-else
-  cmake -S "$root" -B "$dir" >/dev/null
-fi
-cmake --build "$dir" --target fuzz_targets -j"$(nproc)"
+# The preset names clang++-14; another clang is passed in its place.
+(cd "$root" && cmake --preset fuzz -DCMAKE_CXX_COMPILER="$clang" >/dev/null)
+(cd "$root" && cmake --build --preset fuzz -j"$(nproc)")
 
 targets=()
 for source in "$root"/fuzz/fuzz_*.cpp; do

@@ -7,7 +7,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 TARNBECK_WITH_SERVER=1 "$root/scripts/deps.sh"
-"$root/scripts/build.sh" "$root/build"
+"$root/scripts/build.sh" default
 if [[ -z "${DISPLAY:-}" && -z "${WAYLAND_DISPLAY:-}" ]]; then
   echo "No display: Tarnbeck is a desktop program; run this in a graphical session." >&2
   exit 1

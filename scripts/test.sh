@@ -13,12 +13,12 @@ fuzz=1
 TARNBECK_WITH_SERVER=1 TARNBECK_WITH_X11=1 TARNBECK_WITH_FUZZ=$fuzz "$root/scripts/deps.sh"
 jobs=$(nproc)
 
-"$root/scripts/build.sh" "$root/build" -DTARNBECK_WERROR=ON
-(cd "$root/build" && ctest --output-on-failure -j"$jobs")
+"$root/scripts/build.sh" default
+(cd "$root" && ctest --preset default -j"$jobs")
 
 if [[ "${TARNBECK_SKIP_SANITIZERS:-0}" != 1 ]]; then
-  "$root/scripts/build.sh" "$root/build-asan" -DCMAKE_BUILD_TYPE=Debug -DTARNBECK_SANITIZE=ON -DTARNBECK_WERROR=ON
-  (cd "$root/build-asan" && ctest --output-on-failure -j"$jobs")
+  "$root/scripts/build.sh" asan
+  (cd "$root" && ctest --preset asan -j"$jobs")
 fi
 
 if [[ $fuzz == 1 ]]; then
