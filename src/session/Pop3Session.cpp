@@ -451,8 +451,17 @@ void Pop3Session::handleReceivedBytes(QByteArray chunk)
         return;
     }
     ReplyLines = lines;
-    for (QByteArray &line : lines)
+    for (QByteArray &line : lines) {
+        pendingBytes += line.size();
         pendingReplyLines.push_back(std::move(line));
+    }
+    // Lines that wait for a nested loop to end (a viewer open for long) are
+    // bounded like a reply.
+    if (pendingBytes > MaxReplyBytes) {
+        giveUpConnection(QStringLiteral("Connection closed: the server sent more than %1 MiB while its replies waited.")
+                             .arg(MaxReplyBytes / (1024 * 1024)));
+        return;
+    }
     // A read inside a nested loop leaves its lines to the loop below it,
     // so that lines are always handled in the order they came.
     if (!dispatchingReplies)
@@ -472,6 +481,7 @@ QString Pop3Session::statusLineTooLong() const
 void Pop3Session::giveUpConnection(const QString &reason)
 {
     pendingReplyLines.clear();
+    pendingBytes = 0;
     emit consoleEntry(reason);
     // Raises the disconnect event at once.
     sock->setActive(false);
@@ -484,6 +494,7 @@ void Pop3Session::dispatchReplyLines()
     while (!pendingReplyLines.empty()) {
         const QByteArray line = std::move(pendingReplyLines.front());
         pendingReplyLines.pop_front();
+        pendingBytes -= line.size();
         const std::uint8_t state = SessionState;
         char first = line.isEmpty() ? '\0' : line.at(0);
         if (!isCollecting(state) && line != ".") {

@@ -300,6 +300,7 @@ private:
     // a nested event loop only queues its lines behind them.
     LineAssembler replyAssembler;
     std::deque<QByteArray> pendingReplyLines;
+    qint64 pendingBytes = 0;
     bool dispatchingReplies = false;
     qint64 collectedBytes = 0;
 };
