@@ -202,12 +202,14 @@ void DelayProxy::run()
         }
         std::erase_if(connections, [](const std::unique_ptr<Connection> &c) { return c->finished(); });
 
-        // Wake for the next chunk that falls due, or when a socket has news.
-        int timeout = -1;
+        // Wake for the next chunk that falls due (to the microsecond: poll's
+        // milliseconds would add up to one to every delay), or when a socket
+        // has news.
+        bool timed = false;
+        Clock::time_point wake;
         const auto wakeAt = [&](Clock::time_point due) {
-            const auto ms = std::chrono::ceil<std::chrono::milliseconds>(due - now).count();
-            const int wait = int(std::max<long long>(0, ms));
-            timeout = timeout < 0 ? wait : std::min(timeout, wait);
+            wake = timed ? std::min(wake, due) : due;
+            timed = true;
         };
         polled.clear();
         polled.push_back({wakeRead, POLLIN, 0});
@@ -230,7 +232,13 @@ void DelayProxy::run()
             for (int i = 0; i < 2; ++i)
                 polled.push_back({events[i] ? c->fds[i] : -1, events[i], 0});
         }
-        if (::poll(polled.data(), polled.size(), timeout) < 0 && errno != EINTR)
+        timespec timeout{};
+        if (timed) {
+            const auto ns = std::max<long long>(0, std::chrono::nanoseconds(wake - now).count());
+            timeout.tv_sec = time_t(ns / 1000000000);
+            timeout.tv_nsec = long(ns % 1000000000);
+        }
+        if (::ppoll(polled.data(), polled.size(), timed ? &timeout : nullptr, nullptr) < 0 && errno != EINTR)
             return;
         if (polled[0].revents)
             return;
