@@ -82,8 +82,7 @@ bool flush(Direction &d, Clock::time_point now)
 {
     while (!d.chunks.empty() && d.chunks.front().due <= now) {
         Chunk &chunk = d.chunks.front();
-        const ssize_t n =
-            ::send(d.to, chunk.bytes.data() + chunk.sent, chunk.bytes.size() - chunk.sent, MSG_NOSIGNAL);
+        const ssize_t n = ::send(d.to, chunk.bytes.data() + chunk.sent, chunk.bytes.size() - chunk.sent, MSG_NOSIGNAL);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -135,7 +134,9 @@ bool take(Direction &d, Clock::time_point due)
 
 }  // namespace
 
-DelayProxy::DelayProxy(uint16_t target, int delayMs) : targetPort(target), delay(std::max(0, delayMs)) {}
+DelayProxy::DelayProxy(uint16_t target, int delayMs) : targetPort(target), delay(std::max(0, delayMs))
+{
+}
 
 DelayProxy::~DelayProxy()
 {

@@ -55,8 +55,8 @@
 #include <QComboBox>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
-#include <QLineEdit>
 #include <QFile>
+#include <QLineEdit>
 #include <QtTest>
 
 #include <algorithm>
@@ -228,8 +228,7 @@ bool runWindowCase(const DovecotServer &server, int total, BatchCase &c)
     win.f.desktop.setNextAnswer(platform::BoxButton::Yes);
     timer.start();
     win.w.btnDeleteClick();
-    if (!win.until([&] { return !win.w.session->deleteConfirmed(); }) ||
-        win.w.mailModel->count() != total - c.rows) {
+    if (!win.until([&] { return !win.w.session->deleteConfirmed(); }) || win.w.mailModel->count() != total - c.rows) {
         std::printf("the delete batch did not finish: %d of %d rows left\n", win.w.mailModel->count(), total);
         return false;
     }
@@ -278,8 +277,8 @@ struct BatchOptions {
 // The figures of one batch kind for every case: median, spread, time per
 // row, and for the window its time per row against each client's on the
 // same link.
-void printBatches(const char *batch, const std::vector<BatchCase> &cases,
-                  std::vector<double> BatchCase::*times, const BatchOptions &o)
+void printBatches(const char *batch, const std::vector<BatchCase> &cases, std::vector<double> BatchCase::*times,
+                  const BatchOptions &o)
 {
     const auto perRow = [&](const BatchCase &c) { return median(c.*times) / c.rows; };
     const auto client = [&](const BatchCase &c, BatchCase::Who who) -> const BatchCase * {
