@@ -1,15 +1,28 @@
 // Figures for the POP3 conversation of the main window against a real Dovecot
-// server on loopback:
+// server:
 //
 //   - Get Header over N checked rows, and a delete batch over N rows, driven
-//     through a real TForm1 (offscreen), against a minimal sequential client
-//     that sends the same TOP / DELE commands one at a time and waits for
-//     each reply (the floor without pipelining);
+//     through a real TForm1, shown (offscreen) with its list exposed, once
+//     with Pipelining=1 and once with Pipelining=0 in the settings file it
+//     loads; beside them two reference clients sending the same TOP / DELE
+//     commands: one at a time, waiting for each reply (the floor without
+//     pipelining), and all written at once before the replies are read (the
+//     floor with it). All of it on loopback and through a proxy that delays
+//     each direction by D ms (default 25: a 50 ms round trip). Through the
+//     proxy the window with Pipelining=0 and the sequential client run over
+//     P rows only (each row costs a round trip); their time per row is what
+//     compares, and the ratios are of times per row;
 //   - a listing of M messages, from LIST sent to the last row in the list.
 //
-//   bench_session                 N = 1,000 and M = 10,000 (about half a minute)
-//   bench_session --large         N = 1,000 and M = 100,000 as well
-//   bench_session --rows N --listing M --runs R
+//   bench_session                 N = 1,000, P = 200 and M = 10,000
+//   bench_session --large         M = 100,000 as well
+//   bench_session --rows N --proxy-rows P --listing M --runs R --proxy-runs R2
+//   bench_session --delay D       the proxy's delay in each direction, in ms
+//   bench_session --no-proxy      the batches on loopback only
+//   bench_session --client-window W
+//                                 the pipelined client keeps at most W
+//                                 commands unanswered (default: all at once)
+//   bench_session --batches-only  no listing figure
 //   bench_session --listing-only --listing M
 //   bench_session --memory        the heap over a session of 10,000 header
 //                                 fetches (ten Get Header batches over 1,000
@@ -17,11 +30,17 @@
 //                                 window keeps
 //   bench_session --table ...     the figures as tab-separated lines for
 //                                 scripts/bench.sh: TABLE, figure, count, unit,
-//                                 median, min, max, ratio to the sequential client
+//                                 median, min, max (and for the batches:
+//                                 BATCH, batch, link, who, mode, rows, median,
+//                                 min, max in ms, per row in us, the window's
+//                                 time per row over the sequential and over
+//                                 the pipelined client's)
 //
-// Each figure is the median of R runs (default 3). Without Dovecot the
-// benchmark says so and exits 0.
+// Each figure is the median of R runs (default 3; through the proxy R2,
+// default R). Without Dovecot the benchmark says so and exits 0.
 
+#include "DelayProxy.h"
+#include "ReferenceClient.h"
 #include "RunUntil.h"
 #include "app/TForm1.h"
 #include "controls/ConsoleView.h"
@@ -36,14 +55,16 @@
 #include <QComboBox>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLineEdit>
-#include <QTcpSocket>
 #include <QtTest>
 
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <functional>
+#include <memory>
+#include <string>
 #include <vector>
 
 #ifdef __GLIBC__
@@ -81,80 +102,29 @@ QByteArray smallMessage(int i)
            QByteArray::number(i) + "\n\nbody line\n";
 }
 
-// The protocol's floor without pipelining: one command, wait for its reply.
-class SequentialClient {
-public:
-    bool login(const DovecotServer &server)
-    {
-        socket.connectToHost(server.address(), server.port());
-        if (!socket.waitForConnected(5000) || !readLine().startsWith("+OK"))
-            return false;
-        send("USER " + server.user().toUtf8() + "\r\n");
-        if (!readLine().startsWith("+OK"))
-            return false;
-        send("PASS " + server.password().toUtf8() + "\r\n");
-        return readLine().startsWith("+OK");
-    }
-
-    void send(const QByteArray &bytes)
-    {
-        socket.write(bytes);
-        socket.flush();
-    }
-
-    QByteArray readLine()
-    {
-        qsizetype end;
-        while ((end = buffer.indexOf("\r\n")) < 0) {
-            if (!socket.waitForReadyRead(10000))
-                return {};
-            buffer += socket.readAll();
-        }
-        const QByteArray line = buffer.left(end);
-        buffer.remove(0, end + 2);
-        return line;
-    }
-
-    // A multi-line reply, up to and with its end marker.
-    bool readMulti()
-    {
-        if (!readLine().startsWith("+OK"))
-            return false;
-        while (true) {
-            const qsizetype end = buffer.indexOf("\r\n.\r\n");
-            if (buffer.startsWith(".\r\n")) {
-                buffer.remove(0, 3);
-                return true;
-            }
-            if (end >= 0) {
-                buffer.remove(0, end + 5);
-                return true;
-            }
-            if (!socket.waitForReadyRead(10000))
-                return false;
-            buffer += socket.readAll();
-        }
-    }
-
-    void abort() { socket.abort(); }
-
-private:
-    QTcpSocket socket;
-    QByteArray buffer;
-};
-
-// A main window logged in and listed.
+// A main window as the user has it: shown and exposed, so the list lays out
+// and paints the rows each step changes, with the fields set for a server on
+// loopback. With pipelining 0 or 1 the settings file the window loads at its
+// first show says whether its batches may keep several commands in flight.
 struct Window {
     FormFixture f;
     TForm1 &w;
+    bool exposed = false;
 
-    explicit Window(const DovecotServer &server, bool shown = false) : w(*f.form)
+    Window(const DovecotServer &server, quint16 port, bool shown, int pipelining = -1) : w(*f.form)
     {
+        if (pipelining >= 0) {
+            QFile ini(f.dir.filePath(QStringLiteral("Tarnbeck.ini")));
+            if (ini.open(QIODevice::WriteOnly))
+                ini.write("[Default]\r\nPipelining=" + QByteArray::number(pipelining) + "\r\n");
+        }
         // Showing loads the settings, which fill the fields: show first.
-        if (shown)
+        if (shown) {
             w.show();
+            exposed = QTest::qWaitForWindowExposed(&w);
+        }
         w.txtServer->setEditText(QStringLiteral("127.0.0.1"));
-        w.txtPort->setText(QString::number(server.port()));
+        w.txtPort->setText(QString::number(port));
         w.txtUID->setText(server.user());
         w.txtPWD->setText(server.password());
         w.showViewer = [](QWidget *, const QByteArray &, const QByteArray &, const QByteArray &,
@@ -167,6 +137,17 @@ struct Window {
     {
         w.btnConnClick();
         return until([&] { return w.session->state() == ssIdle && w.mailModel->count() == rows; });
+    }
+
+    // Checks the first rows, or all of them through the All box.
+    void checkFirst(int rows)
+    {
+        if (rows == w.mailModel->count()) {
+            w.AllMail->setChecked(true);
+            return;
+        }
+        for (int row = 0; row < rows; ++row)
+            w.mailModel->setRowChecked(row, true);
     }
 
     void disconnect()
@@ -189,75 +170,210 @@ double seconds(const QElapsedTimer &timer)
     return double(timer.nsecsElapsed()) / 1e9;
 }
 
-bool benchHeadersAndDeletes(DovecotServer &server, int rows, int runs)
-{
-    std::vector<double> formHeaders, plainHeaders, formDeletes, plainDeletes, windowCpu;
-    for (int run = 0; run < runs; ++run) {
-        {
-            Window win(server);
-            if (!win.connectAndList(rows)) {
-                std::printf("could not log in and list %d rows\n", rows);
-                return false;
-            }
-            win.w.AllMail->setChecked(true);
-            QElapsedTimer timer;
-            const double cpu0 = cpuSeconds();
-            timer.start();
-            win.w.btnHeaderClick();
-            if (!win.until([&] { return win.w.session->state() == ssIdle; }))
-                return false;
-            formHeaders.push_back(seconds(timer));
-            windowCpu.push_back(cpuSeconds() - cpu0);
+// One column of the batch figures: who sends the commands, over which link,
+// on how many rows, and the times of each run.
+struct BatchCase {
+    enum Who { Window, SequentialClient, PipelinedClient };
+    Who who;
+    int pipelining;  // the window's setting
+    bool proxied;
+    quint16 port;
+    int rows;
+    std::vector<double> headers, deletes, windowCpu;
 
-            win.w.AllMail->setChecked(true);
-            win.f.desktop.setNextAnswer(platform::BoxButton::Yes);
-            timer.start();
-            win.w.btnDeleteClick();
-            if (!win.until([&] { return !win.w.session->deleteConfirmed(); }) || win.w.mailModel->count() != 0) {
-                std::printf("the delete batch did not finish\n");
-                return false;
-            }
-            formDeletes.push_back(seconds(timer));
-            win.disconnect();
+    QByteArray mode(int clientWindow) const
+    {
+        switch (who) {
+        case Window:
+            return "Pipelining=" + QByteArray::number(pipelining);
+        case SequentialClient:
+            return "one at a time";
+        case PipelinedClient:
+            return clientWindow > 0 ? QByteArray::number(clientWindow) + " in flight" : "all at once";
         }
-        {
-            SequentialClient client;
-            if (!client.login(server))
-                return false;
-            QElapsedTimer timer;
-            timer.start();
-            for (int i = 1; i <= rows; ++i) {
-                client.send("TOP " + QByteArray::number(i) + " 0\r\n");
-                if (!client.readMulti())
-                    return false;
-            }
-            plainHeaders.push_back(seconds(timer));
-            timer.start();
-            for (int i = 1; i <= rows; ++i) {
-                client.send("DELE " + QByteArray::number(i) + "\r\n");
-                if (!client.readLine().startsWith("+OK"))
-                    return false;
-            }
-            plainDeletes.push_back(seconds(timer));
-            client.abort();
+        return {};
+    }
+    const char *name() const
+    {
+        return who == Window ? "window" : who == SequentialClient ? "sequential client" : "pipelined client";
+    }
+};
+
+// Get Header and then the delete batch over the case's rows of the listing
+// (all of total), driven through the window's own buttons.
+bool runWindowCase(const DovecotServer &server, int total, BatchCase &c)
+{
+    Window win(server, c.port, true, c.pipelining);
+    if (!win.exposed) {
+        std::printf("the window was not exposed\n");
+        return false;
+    }
+    if (!win.connectAndList(total)) {
+        std::printf("could not log in and list %d rows through port %u\n", total, unsigned(c.port));
+        return false;
+    }
+    win.checkFirst(c.rows);
+    QElapsedTimer timer;
+    const double cpu0 = cpuSeconds();
+    timer.start();
+    win.w.btnHeaderClick();
+    if (!win.until([&] { return win.w.session->state() == ssIdle && win.w.CheckedCount == 0; })) {
+        std::printf("the Get Header batch did not finish\n");
+        return false;
+    }
+    c.headers.push_back(seconds(timer));
+    c.windowCpu.push_back(cpuSeconds() - cpu0);
+
+    win.checkFirst(c.rows);
+    win.f.desktop.setNextAnswer(platform::BoxButton::Yes);
+    timer.start();
+    win.w.btnDeleteClick();
+    if (!win.until([&] { return !win.w.session->deleteConfirmed(); }) || win.w.mailModel->count() != total - c.rows) {
+        std::printf("the delete batch did not finish: %d of %d rows left\n", win.w.mailModel->count(), total);
+        return false;
+    }
+    c.deletes.push_back(seconds(timer));
+    win.disconnect();
+    return true;
+}
+
+bool runClientCase(const DovecotServer &server, int total, int clientWindow, BatchCase &c)
+{
+    ReferenceClient client;
+    if (!client.login(c.port, server.user().toStdString(), server.password().toStdString())) {
+        std::printf("the reference client could not log in: %s\n", client.why().c_str());
+        return false;
+    }
+    const int window = c.who == BatchCase::SequentialClient ? 1 : clientWindow;
+    const double headers = client.batch(ReferenceClient::topCommands(c.rows), true, window);
+    const double deletes = headers < 0 ? -1 : client.batch(ReferenceClient::deleCommands(c.rows), false, window);
+    if (deletes < 0) {
+        std::printf("the reference client's batch failed: %s\n", client.why().c_str());
+        return false;
+    }
+    // Every DELE took effect: the server counts only the rest.
+    const int left = client.messageCount();
+    if (left != total - c.rows) {
+        std::printf("after the reference client's deletions STAT counts %d of %d messages: %s\n", left, total,
+                    client.why().c_str());
+        return false;
+    }
+    c.headers.push_back(headers);
+    c.deletes.push_back(deletes);
+    client.abort();
+    return true;
+}
+
+struct BatchOptions {
+    int rows = 1000;
+    int proxyRows = 200;
+    int runs = 3;
+    int proxyRuns = 3;
+    int delayMs = 25;
+    int clientWindow = 0;
+    bool proxy = true;
+};
+
+// The figures of one batch kind for every case: median, spread, time per
+// row, and for the window its time per row against each client's on the
+// same link.
+void printBatches(const char *batch, const std::vector<BatchCase> &cases, std::vector<double> BatchCase::*times,
+                  const BatchOptions &o)
+{
+    const auto perRow = [&](const BatchCase &c) { return median(c.*times) / c.rows; };
+    const auto client = [&](const BatchCase &c, BatchCase::Who who) -> const BatchCase * {
+        for (const BatchCase &other : cases) {
+            if (other.who == who && other.proxied == c.proxied && !(other.*times).empty())
+                return &other;
         }
-        // Let the server drop the aborted sessions (their deletions are not committed).
-        QTest::qWait(200);
+        return nullptr;
+    };
+    if (!g_table)
+        std::printf("%s\n", batch);
+    for (const BatchCase &c : cases) {
+        const std::vector<double> &t = c.*times;
+        if (t.empty())
+            continue;
+        const QByteArray link = c.proxied ? QByteArray::number(2 * o.delayMs) + " ms RTT proxy" : "loopback";
+        double toSequential = 0, toPipelined = 0;
+        if (c.who == BatchCase::Window) {
+            if (const BatchCase *s = client(c, BatchCase::SequentialClient))
+                toSequential = perRow(c) / perRow(*s);
+            if (const BatchCase *p = client(c, BatchCase::PipelinedClient))
+                toPipelined = perRow(c) / perRow(*p);
+        }
+        const auto [low, high] = std::minmax_element(t.begin(), t.end());
+        if (g_table) {
+            // BATCH, batch, link, who, mode, rows, median, min, max (ms),
+            // per row (µs), ratios per row to the sequential and the pipelined client.
+            std::printf("BATCH\t%s\t%s\t%s\t%s\t%d\t%.1f\t%.1f\t%.1f\t%.1f\t", batch, link.constData(), c.name(),
+                        c.mode(o.clientWindow).constData(), c.rows, median(t) * 1000, *low * 1000, *high * 1000,
+                        perRow(c) * 1e6);
+            if (toSequential > 0)
+                std::printf("%.2f", toSequential);
+            std::printf("\t");
+            if (toPipelined > 0)
+                std::printf("%.2f", toPipelined);
+            std::printf("\n");
+            continue;
+        }
+        std::printf("  %-18s %-18s %-14s %5d rows %10.1f ms (%.1f-%.1f) %9.1f us/row", link.constData(), c.name(),
+                    c.mode(o.clientWindow).constData(), c.rows, median(t) * 1000, *low * 1000, *high * 1000,
+                    perRow(c) * 1e6);
+        if (toSequential > 0)
+            std::printf("   x%.2f of sequential, x%.2f of pipelined", toSequential, toPipelined);
+        std::printf("\n");
     }
-    const double fh = median(formHeaders), ph = median(plainHeaders);
-    const double fd = median(formDeletes), pd = median(plainDeletes);
-    if (g_table) {
-        tableLine("Get Header, window", rows, formHeaders, fh / ph);
-        tableLine("Get Header, sequential client", rows, plainHeaders);
-        tableLine("Delete batch, window", rows, formDeletes, fd / pd);
-        tableLine("Delete batch, sequential client", rows, plainDeletes);
-        return true;
+}
+
+// Get Header and the delete batch, side by side in one run: the window with
+// pipelining allowed and with it off, a client that sends one command at a
+// time and one that writes the whole batch before it reads; on loopback and
+// through a proxy that delays each direction. One-at-a-time cases through
+// the proxy run over fewer rows (a 50 ms round trip per row); their time
+// per row is what compares.
+bool benchBatches(DovecotServer &server, const BatchOptions &o)
+{
+    std::unique_ptr<DelayProxy> proxy;
+    if (o.proxy) {
+        proxy = std::make_unique<DelayProxy>(server.port(), o.delayMs);
+        std::string why;
+        if (!proxy->start(&why)) {
+            std::printf("the delaying proxy did not start: %s\n", why.c_str());
+            return false;
+        }
     }
-    std::printf("Get Header, %d checked rows:   window %8.1f ms   sequential client %8.1f ms   ratio %.2f\n", rows,
-                fh * 1000, ph * 1000, fh / ph);
-    std::printf("  (the window's own processor time in Get Header: %.1f ms)\n", median(windowCpu) * 1000);
-    std::printf("Delete batch, %d rows:         window %8.1f ms   sequential client %8.1f ms   ratio %.2f\n", rows,
-                fd * 1000, pd * 1000, fd / pd);
+    std::vector<BatchCase> cases;
+    for (bool proxied : {false, true}) {
+        if (proxied && !proxy)
+            continue;
+        const quint16 port = proxied ? proxy->port() : server.port();
+        const int oneAtATime = proxied ? std::min(o.rows, o.proxyRows) : o.rows;
+        cases.push_back({BatchCase::Window, 1, proxied, port, o.rows, {}, {}, {}});
+        cases.push_back({BatchCase::Window, 0, proxied, port, oneAtATime, {}, {}, {}});
+        cases.push_back({BatchCase::SequentialClient, 0, proxied, port, oneAtATime, {}, {}, {}});
+        cases.push_back({BatchCase::PipelinedClient, 0, proxied, port, o.rows, {}, {}, {}});
+    }
+    const int runs = std::max(o.runs, o.proxy ? o.proxyRuns : 0);
+    for (int run = 0; run < runs; ++run) {
+        for (BatchCase &c : cases) {
+            if (run >= (c.proxied ? o.proxyRuns : o.runs))
+                continue;
+            const bool ok = c.who == BatchCase::Window ? runWindowCase(server, o.rows, c)
+                                                       : runClientCase(server, o.rows, o.clientWindow, c);
+            if (!ok)
+                return false;
+            // Let the server drop the session (its deletions are not committed).
+            QTest::qWait(100);
+        }
+    }
+    if (proxy && proxy->failed() > 0)
+        std::printf("the proxy could not reach the server %d times\n", proxy->failed());
+    printBatches("Get Header", cases, &BatchCase::headers, o);
+    printBatches("Delete batch", cases, &BatchCase::deletes, o);
+    if (!g_table)
+        std::printf("  (the window's own processor time in Get Header on loopback, Pipelining=1: %.1f ms)\n",
+                    median(cases.front().windowCpu) * 1000);
     return true;
 }
 
@@ -275,7 +391,7 @@ bool benchListing(int messages, int runs)
         std::printf("Dovecot did not start: %s\n", qPrintable(why));
         return false;
     }
-    Window win(server, true);
+    Window win(server, server.port(), true);
     if (!win.connectAndList(messages)) {
         std::printf("could not log in and list %d messages; state %d, %d rows\n", messages, int(win.w.session->state()),
                     win.w.mailModel->count());
@@ -329,7 +445,7 @@ bool benchMemory(int rows, int rounds)
         std::printf("Dovecot did not start: %s\n", qPrintable(why));
         return false;
     }
-    Window win(server);
+    Window win(server, server.port(), false);
     int viewed = 0;
     win.w.showViewer = [&viewed](QWidget *owner, const QByteArray &to, const QByteArray &from,
                                  const QByteArray &subject, const QList<QByteArray> &lines) {
@@ -399,29 +515,49 @@ int main(int argc, char **argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    int rows = 1000;
+    BatchOptions batches;
     int listing = 10000;
-    int runs = 3;
     bool large = false;
     bool memory = false;
+    bool listingToo = true;
+    int proxyRuns = 0;
     const QStringList args = app.arguments();
     for (int i = 1; i < args.size(); ++i) {
         const QString &arg = args.at(i);
+        const bool valued = i + 1 < args.size();
         if (arg == QLatin1String("--large"))
             large = true;
-        else if (arg == QLatin1String("--rows") && i + 1 < args.size())
-            rows = std::max(1, args.at(++i).toInt());
-        else if (arg == QLatin1String("--listing") && i + 1 < args.size())
+        else if (arg == QLatin1String("--rows") && valued)
+            batches.rows = std::max(1, args.at(++i).toInt());
+        else if (arg == QLatin1String("--proxy-rows") && valued)
+            batches.proxyRows = std::max(1, args.at(++i).toInt());
+        else if (arg == QLatin1String("--proxy-runs") && valued)
+            proxyRuns = std::max(1, args.at(++i).toInt());
+        else if (arg == QLatin1String("--delay") && valued)
+            batches.delayMs = std::clamp(args.at(++i).toInt(), 0, 10000);
+        else if (arg == QLatin1String("--client-window") && valued)
+            batches.clientWindow = std::max(0, args.at(++i).toInt());
+        else if (arg == QLatin1String("--no-proxy"))
+            batches.proxy = false;
+        else if (arg == QLatin1String("--listing") && valued)
             listing = std::max(1, args.at(++i).toInt());
         else if (arg == QLatin1String("--listing-only"))
-            rows = 0;
+            batches.rows = 0;
+        else if (arg == QLatin1String("--batches-only"))
+            listingToo = false;
         else if (arg == QLatin1String("--table"))
             g_table = true;
-        else if (arg == QLatin1String("--runs") && i + 1 < args.size())
-            runs = std::max(1, args.at(++i).toInt());
+        else if (arg == QLatin1String("--runs") && valued)
+            batches.runs = std::max(1, args.at(++i).toInt());
         else if (arg == QLatin1String("--memory"))
             memory = true;
+        else {
+            std::printf("unknown or incomplete argument: %s\n", qPrintable(arg));
+            return 2;
+        }
     }
+    batches.proxyRuns = proxyRuns > 0 ? proxyRuns : batches.runs;
+    const int runs = batches.runs;
 
     QString why;
     if (!DovecotServer::isAvailable(&why)) {
@@ -431,18 +567,26 @@ int main(int argc, char **argv)
 
     if (memory)
         return benchMemory(1000, 10) ? 0 : 1;
-    if (!g_table)
-        std::printf("Median of %d runs, Dovecot on loopback.\n", runs);
-    if (rows > 0) {
+    if (!g_table) {
+        std::printf("Median of %d runs, Dovecot on loopback", runs);
+        if (batches.rows > 0 && batches.proxy)
+            std::printf("; through a proxy delaying each direction by %d ms, median of %d runs, one-at-a-time "
+                        "cases over %d rows",
+                        batches.delayMs, batches.proxyRuns, std::min(batches.rows, batches.proxyRows));
+        std::printf(".\n");
+    }
+    if (batches.rows > 0) {
         DovecotServer server;
-        server.addMessages(rows, 5);
+        server.addMessages(batches.rows, 5);
         if (!server.start(&why)) {
             std::printf("Dovecot did not start: %s\n", qPrintable(why));
             return 1;
         }
-        if (!benchHeadersAndDeletes(server, rows, runs))
+        if (!benchBatches(server, batches))
             return 1;
     }
+    if (!listingToo)
+        return 0;
     if (!benchListing(listing, runs))
         return 1;
     if (large && listing < 100000 && !benchListing(100000, runs))
