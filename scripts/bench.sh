@@ -33,14 +33,7 @@ case "${1:-}" in
   *) echo "usage: $0 [--quick]" >&2; exit 2 ;;
 esac
 
-generator=()
-command -v ninja >/dev/null 2>&1 && generator=(-G Ninja)
-if [[ ! -f "$dir/CMakeCache.txt" ]]; then
-  cmake -S "$root" -B "$dir" "${generator[@]}" -DCMAKE_BUILD_TYPE=Release >/dev/null
-else
-  cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=Release >/dev/null
-fi
-cmake --build "$dir" --target bench_maillist bench_session bench_hostile -j"$(nproc)" >/dev/null
+(cd "$root" && cmake --preset bench >/dev/null && cmake --build --preset bench -j"$(nproc)" >/dev/null)
 
 export QT_QPA_PLATFORM=offscreen
 lines=$(mktemp)

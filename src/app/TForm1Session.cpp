@@ -299,7 +299,8 @@ QString TForm1::password()
 
 void TForm1::throttleListRepaint()
 {
-    // The list with its scroll bar and header: a removed row moves both.
+    // The list with its scroll bar and header (a removed row moves both),
+    // and the status text that each reply changes.
     if (!mailInfo->updatesEnabled())
         return;  // a repaint is already due
     if (!listRepainted.isValid() || listRepainted.elapsed() >= ListRepaintInterval) {
@@ -307,9 +308,11 @@ void TForm1::throttleListRepaint()
         return;
     }
     mailInfo->setUpdatesEnabled(false);
+    msgBar->setUpdatesEnabled(false);
     QTimer::singleShot(ListRepaintInterval - int(listRepainted.elapsed()), this, [this] {
-        // Enabling updates again repaints the whole list.
+        // Enabling updates again repaints them whole.
         mailInfo->setUpdatesEnabled(true);
+        msgBar->setUpdatesEnabled(true);
         listRepainted.start();
     });
 }

@@ -157,11 +157,12 @@ public:
     // batch runs one command at a time and no CAPA is sent.
     void setPipelining(bool on) { pipeliningAllowed = on; }
     bool pipelining() const { return pipeliningAllowed; }
-    // How many commands of a pipelined batch may await their replies. The
-    // commands are a few bytes each, so a whole window fits in any TCP
-    // buffer: sending them can never block on a server that waits for its
-    // replies to be read, and the replies are read as they come.
-    int PipelineWindow = 256;
+    // How many commands of a pipelined batch may await their replies. A
+    // command is at most a few dozen bytes, so a whole window (some 16 KB)
+    // fits in the TCP buffers: sending it can never wait on a server that
+    // waits for its replies to be read, and the replies are read as they
+    // come, so the server never waits on us either.
+    int PipelineWindow = 1024;
 
     // What a server may send before the connection is given up as hostile:
     // a line, a status line (while no reply body is being collected) and

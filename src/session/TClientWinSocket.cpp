@@ -415,6 +415,10 @@ void TClientWinSocket::socketConnected(QAbstractSocket *s)
         return;
     attemptTimer->stop();
     connected = true;
+    // Each command goes out as one write of whole lines; waiting to merge it
+    // with the next (Nagle) only delays a batch's commands behind the
+    // server's delayed acknowledgements.
+    s->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     peerText = addressText(s->peerAddress());
     const QList<QSocketNotifier *> notifiers = s->findChildren<QSocketNotifier *>();
     for (QSocketNotifier *notifier : notifiers) {
