@@ -50,7 +50,7 @@ QVariant MailListModel::data(const QModelIndex &index, int role) const
     switch (role) {
     case Qt::DisplayRole:
         // Column 0 shows the row's caption, which is always empty.
-        return column == CheckColumn ? QVariant() : QVariant(displayText(row.texts[column - 1]));
+        return column == CheckColumn ? QVariant() : QVariant(displayText(row.shown(column - 1, showDecoded)));
     case Qt::CheckStateRole:
         return column == CheckColumn ? QVariant(row.checked ? Qt::Checked : Qt::Unchecked) : QVariant();
     case Qt::TextAlignmentRole:
@@ -209,17 +209,48 @@ void MailListModel::addListingRows(const QList<ListingEntry> &entries)
 
 void MailListModel::setRowHeaders(int row, const QByteArray &subject, const QByteArray &from, const QByteArray &to)
 {
+    writeHeaders(row, subject, from, to, {subject, from, to});
+}
+
+void MailListModel::setRowHeaders(int row, const QByteArray &subject, const QByteArray &from, const QByteArray &to,
+                                  const DecodedHeaders &decoded)
+{
+    // A text that decodes to its own bytes shares them: a mailbox of plain
+    // ASCII headers costs no more memory than before.
+    const auto decodedBytes = [](const QString &text, const QByteArray &raw) {
+        QByteArray bytes = text.toUtf8();
+        return bytes == raw ? raw : bytes;
+    };
+    writeHeaders(row, subject, from, to,
+                 {decodedBytes(decoded.subject, subject), decodedBytes(decoded.sender, from),
+                  decodedBytes(decoded.recipient, to)});
+}
+
+void MailListModel::writeHeaders(int row, const QByteArray &subject, const QByteArray &from, const QByteArray &to,
+                                 const std::array<QByteArray, 3> &shownDecoded)
+{
     if (row < 0 || row >= count())
         return;
     MailRow &target = rows[row];
     if (target.texts[MailRow::Subject] == subject && target.texts[MailRow::From] == from
-        && target.texts[MailRow::To] == to)
+        && target.texts[MailRow::To] == to && target.decoded == shownDecoded)
         return;
     target.texts[MailRow::Subject] = subject;
     target.texts[MailRow::From] = from;
     target.texts[MailRow::To] = to;
+    target.decoded = shownDecoded;
     emit dataChanged(index(row, SubjectColumn), index(row, ToColumn), {Qt::DisplayRole});
     notifyChange();
+}
+
+void MailListModel::setDecodedHeaders(bool on)
+{
+    if (showDecoded == on)
+        return;
+    showDecoded = on;
+    // One signal for all rows: the view repaints what it shows.
+    if (count() > 0)
+        emit dataChanged(index(0, SubjectColumn), index(count() - 1, ToColumn), {Qt::DisplayRole});
 }
 
 void MailListModel::setRowChecked(int row, bool checked)
@@ -305,7 +336,7 @@ void MailListModel::sortRows(int column, bool ascending)
         return;
     restructuring = true;
     emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
-    const std::vector<int> order = MailRowOrder::sortedOrder(rows, column, ascending);
+    const std::vector<int> order = MailRowOrder::sortedOrder(rows, column, ascending, showDecoded);
     QList<MailRow> sorted;
     sorted.reserve(rows.size());
     std::vector<int> newRowOf(static_cast<size_t>(rows.size()));
