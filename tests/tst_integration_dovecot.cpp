@@ -178,9 +178,7 @@ void DovecotIntegrationTest::cleanMailbox()
     c.w.AllMail->setChecked(true);
     c.w.btnHeaderClick();
     QVERIFY(c.idle());
-    const auto cell = [&c](int row, int column) {
-        return c.w.mailModel->index(row, column).data().toString();
-    };
+    const auto cell = [&c](int row, int column) { return c.w.mailModel->index(row, column).data().toString(); };
     QSet<QString> encodedSubjects;
     bool folded = false;
     for (int row = 0; row < kMessages; ++row) {

@@ -181,11 +181,13 @@ void TestMailboxModel::decodedHeadersSwitchAndSort()
     head(0, "=?UTF-8?Q?Zebra?=");
     head(1, "Mango");
     head(2, "=?UTF-8?Q?Re:_Apfel?=");
-    model.setRowHeaders(3, "Gr\xFC\xDF" "e", "f", "t");  // no decoded form given: the bytes serve
+    model.setRowHeaders(3, "Caf\xE9", "f", "t");  // no decoded form given: the bytes serve
     int calls = 0;
     model.setChangeHandler([&] { ++calls; });
     QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
-    const auto shown = [&](int row) { return model.data(model.index(row, MailListModel::SubjectColumn), Qt::DisplayRole).toString(); };
+    const auto shown = [&](int row) {
+        return model.data(model.index(row, MailListModel::SubjectColumn), Qt::DisplayRole).toString();
+    };
 
     model.setDecodedHeaders(true);
     QCOMPARE(changed.size(), 1);
@@ -194,15 +196,15 @@ void TestMailboxModel::decodedHeadersSwitchAndSort()
     QCOMPARE(calls, 0);
     QCOMPARE(shown(0), u"Zebra"_qs);
     QCOMPARE(shown(2), u"Re: Apfel"_qs);
-    QCOMPARE(shown(3), u"Gr\u00fc\u00dfe"_qs);
+    QCOMPARE(shown(3), u"Caf\u00e9"_qs);
     QCOMPARE(model.subItem(2, MailRow::Subject), QByteArray("=?UTF-8?Q?Re:_Apfel?="));
-    // Decoded keys: APFELRE:, GR..., MANGO, ZEBRA.
+    // Decoded keys: APFELRE:, CAF..., MANGO, ZEBRA.
     model.sortRows(MailListModel::SubjectColumn, true);
     QCOMPARE(ids(model), (QList<QByteArray>{"3", "4", "2", "1"}));
 
     model.setDecodedHeaders(false);
     QCOMPARE(shown(0), u"=?UTF-8?Q?Re:_Apfel?="_qs);
-    // Raw keys: "=?UTF-8?Q?RE:...", "=?UTF-8?Q?ZEBRA?=", "GR...", "MANGO".
+    // Raw keys: "=?UTF-8?Q?RE:...", "=?UTF-8?Q?ZEBRA?=", "CAF...", "MANGO".
     model.sortRows(MailListModel::SubjectColumn, true);
     QCOMPARE(ids(model), (QList<QByteArray>{"3", "1", "4", "2"}));
     model.setDecodedHeaders(false);

@@ -337,7 +337,9 @@ void SessionTest::decodedHeadersInRowsAndViewer()
     QCOMPARE(QString::fromUtf8(v.from), u"J\u00f6rg <j@x>"_qs);
     QCOMPARE(QString::fromUtf8(v.subject), u"\u00c4pfel und Birnen"_qs);
     QCOMPARE(v.to, QByteArray("b@y"));
-    const auto shown = [&](int column) { return s.w.mailModel->data(s.w.mailModel->index(1, column), Qt::DisplayRole).toString(); };
+    const auto shown = [&](int column) {
+        return s.w.mailModel->data(s.w.mailModel->index(1, column), Qt::DisplayRole).toString();
+    };
     QCOMPARE(shown(MailListModel::SubjectColumn), u"\u00c4pfel und Birnen"_qs);
     QCOMPARE(shown(MailListModel::FromColumn), u"J\u00f6rg <j@x>"_qs);
 

@@ -379,8 +379,7 @@ void TForm1::bindSessionEvents()
                     return;
                 throttleListRepaint();
                 // Both forms are kept, so the action switches without a fetch.
-                mailModel->setRowHeaders(row, headers.subject, headers.sender, headers.recipient,
-                                         DecodeHeaders(lines));
+                mailModel->setRowHeaders(row, headers.subject, headers.sender, headers.recipient, DecodeHeaders(lines));
                 mailModel->setRowChecked(row, false);
             });
     connect(s, &Pop3Session::messageRead, this, [this](const HeaderFields &headers, const QList<QByteArray> &lines) {

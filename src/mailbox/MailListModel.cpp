@@ -232,8 +232,8 @@ void MailListModel::writeHeaders(int row, const QByteArray &subject, const QByte
     if (row < 0 || row >= count())
         return;
     MailRow &target = rows[row];
-    if (target.texts[MailRow::Subject] == subject && target.texts[MailRow::From] == from
-        && target.texts[MailRow::To] == to && target.decoded == shownDecoded)
+    if (target.texts[MailRow::Subject] == subject && target.texts[MailRow::From] == from &&
+        target.texts[MailRow::To] == to && target.decoded == shownDecoded)
         return;
     target.texts[MailRow::Subject] = subject;
     target.texts[MailRow::From] = from;

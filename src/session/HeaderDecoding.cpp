@@ -60,8 +60,8 @@ bool decodeB(QByteArrayView text, QByteArray *bytes)
     }
     if (end % 4 == 1 || (padding > 0 && (end + padding) % 4 != 0))
         return false;
-    const auto result = QByteArray::fromBase64Encoding(text.first(end).toByteArray(),
-                                                       QByteArray::Base64Encoding | QByteArray::AbortOnBase64DecodingErrors);
+    const auto result = QByteArray::fromBase64Encoding(
+        text.first(end).toByteArray(), QByteArray::Base64Encoding | QByteArray::AbortOnBase64DecodingErrors);
     if (!result)
         return false;
     *bytes = *result;
@@ -96,9 +96,9 @@ bool decodeQ(QByteArrayView text, QByteArray *bytes)
 
 // One encoded word "=?charset?X?text?=" found at a position of a value.
 struct EncodedWord {
-    qsizetype end = 0;    // just after its "?="
-    QByteArray charset;   // lower case, without a language suffix
-    QByteArray bytes;     // the text with the B or Q encoding undone
+    qsizetype end = 0;   // just after its "?="
+    QByteArray charset;  // lower case, without a language suffix
+    QByteArray bytes;    // the text with the B or Q encoding undone
 };
 
 // Reads the word that begins at `at` (where "=?" stands). Every scan stops at

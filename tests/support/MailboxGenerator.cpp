@@ -154,15 +154,15 @@ constexpr std::array<Encoded, 5> EncodedSubjects = {{
     // charset, on a continuation line.
     {"=?UTF-8?Q?Protokoll_der_Sitzung_vom_Dienstag_=E2=80=93_bitte_bis_Freitag?=\n"
      " =?ISO-8859-1?Q?_pr=FCfen_und_erg=E4nzen?=",
-     "Protokoll der Sitzung vom Dienstag \xE2\x80\x93 bitte bis Freitag pr\xC3\xBC" "fen und erg\xC3\xA4nzen"},
-    {"=?ISO-8859-1?Q?Einladung_zur_Sitzung_am_Dienstag_=E4ndern?=",
-     "Einladung zur Sitzung am Dienstag \xC3\xA4ndern"},
-    {"=?UTF-8?Q?Caf=C3=A9_=E2=98=95_und_Kuchen?= am Nachmittag",
-     "Caf\xC3\xA9 \xE2\x98\x95 und Kuchen am Nachmittag"},
+     "Protokoll der Sitzung vom Dienstag \xE2\x80\x93 bitte bis Freitag pr\xC3\xBC"
+     "fen und erg\xC3\xA4nzen"},
+    {"=?ISO-8859-1?Q?Einladung_zur_Sitzung_am_Dienstag_=E4ndern?=", "Einladung zur Sitzung am Dienstag \xC3\xA4ndern"},
+    {"=?UTF-8?Q?Caf=C3=A9_=E2=98=95_und_Kuchen?= am Nachmittag", "Caf\xC3\xA9 \xE2\x98\x95 und Kuchen am Nachmittag"},
     {"=?utf-8?b?0J/RgNC40LLQtdGCINC40Lcg0JzQvtGB0LrQstGL?=",
      "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82 \xD0\xB8\xD0\xB7 "
      "\xD0\x9C\xD0\xBE\xD1\x81\xD0\xBA\xD0\xB2\xD1\x8B"},
-    {"=?UTF-8?B?R3LDvMOfZSBhdXMgTcO8bmNoZW4=?=", "Gr\xC3\xBC\xC3\x9F" "e aus M\xC3\xBCnchen"},
+    {"=?UTF-8?B?R3LDvMOfZSBhdXMgTcO8bmNoZW4=?=", "Gr\xC3\xBC\xC3\x9F"
+                                                 "e aus M\xC3\xBCnchen"},
 }};
 constexpr std::array<Encoded, 4> EncodedSenderNames = {{
     {"=?ISO-8859-1?Q?J=F6rg_M=FCller?=", "J\xC3\xB6rg M\xC3\xBCller"},
@@ -171,7 +171,9 @@ constexpr std::array<Encoded, 4> EncodedSenderNames = {{
     {"=?utf-8?q?=C3=85sa_Lindstr=C3=B6m?=", "\xC3\x85sa Lindstr\xC3\xB6m"},
 }};
 constexpr std::array<Words, 4> EncodedSenderAddresses = {
-    "joerg.mueller@example.com", "soren@harbour-works.example", "f.leger@example.net",
+    "joerg.mueller@example.com",
+    "soren@harbour-works.example",
+    "f.leger@example.net",
     "asa.lindstrom@uni-example.edu",
 };
 // Mailing lists: display name, sender address, list id.
