@@ -50,7 +50,12 @@ QVariant MailListModel::data(const QModelIndex &index, int role) const
     switch (role) {
     case Qt::DisplayRole:
         // Column 0 shows the row's caption, which is always empty.
-        return column == CheckColumn ? QVariant() : QVariant(displayText(row.shown(column - 1, showDecoded)));
+        if (column == CheckColumn)
+            return {};
+        // The server's bytes are shared, not copied; a decoded text is cut
+        // out of the row's one array of them.
+        return displayText(showDecoded && !row.decoded.isEmpty() ? row.shown(column - 1, true).toByteArray()
+                                                                 : row.texts[column - 1]);
     case Qt::CheckStateRole:
         return column == CheckColumn ? QVariant(row.checked ? Qt::Checked : Qt::Unchecked) : QVariant();
     case Qt::TextAlignmentRole:
@@ -209,25 +214,24 @@ void MailListModel::addListingRows(const QList<ListingEntry> &entries)
 
 void MailListModel::setRowHeaders(int row, const QByteArray &subject, const QByteArray &from, const QByteArray &to)
 {
-    writeHeaders(row, subject, from, to, {subject, from, to});
+    writeHeaders(row, subject, from, to, QByteArray());
 }
 
 void MailListModel::setRowHeaders(int row, const QByteArray &subject, const QByteArray &from, const QByteArray &to,
                                   const DecodedHeaders &decoded)
 {
-    // A text that decodes to its own bytes shares them: a mailbox of plain
-    // ASCII headers costs no more memory than before.
-    const auto decodedBytes = [](const QString &text, const QByteArray &raw) {
-        QByteArray bytes = text.toUtf8();
-        return bytes == raw ? raw : bytes;
-    };
+    // Rows whose texts decode to their own bytes (plain ASCII headers, most
+    // of a mailbox) keep no second copy.
+    const QByteArray decodedSubject = decoded.subject.toUtf8();
+    const QByteArray decodedFrom = decoded.sender.toUtf8();
+    const QByteArray decodedTo = decoded.recipient.toUtf8();
+    const bool same = decodedSubject == subject && decodedFrom == from && decodedTo == to;
     writeHeaders(row, subject, from, to,
-                 {decodedBytes(decoded.subject, subject), decodedBytes(decoded.sender, from),
-                  decodedBytes(decoded.recipient, to)});
+                 same ? QByteArray() : MailRow::joinDecoded(decodedSubject, decodedFrom, decodedTo));
 }
 
 void MailListModel::writeHeaders(int row, const QByteArray &subject, const QByteArray &from, const QByteArray &to,
-                                 const std::array<QByteArray, 3> &shownDecoded)
+                                 const QByteArray &shownDecoded)
 {
     if (row < 0 || row >= count())
         return;

@@ -9,7 +9,6 @@
 #include <QIcon>
 #include <QList>
 
-#include <array>
 #include <functional>
 
 // The rows of the mailbox list: one message each, with a check mark and the
@@ -90,7 +89,7 @@ public:
 private:
     void markRow(int row, bool checked);
     void writeHeaders(int row, const QByteArray &subject, const QByteArray &from, const QByteArray &to,
-                      const std::array<QByteArray, 3> &shownDecoded);
+                      const QByteArray &shownDecoded);
     void notifyChange();
 
     QList<MailRow> rows;
