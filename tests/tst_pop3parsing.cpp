@@ -206,6 +206,8 @@ void TestPop3Parsing::decodeHeaders_data()
         << Lines{"Subject:tight", "From :  loose "} << u"tight"_qs << u"loose"_qs << QString();
     QTest::newRow("body never counts") << Lines{"Subject: head", "", "From: body@y", "To: body@z", "Subject: body"}
                                        << u"head"_qs << QString() << QString();
+    QTest::newRow("a stray CR on the empty line")
+        << Lines{"Subject: head", "\r", "From: body@y"} << u"head"_qs << QString() << QString();
     QTest::newRow("continuation of another field not taken")
         << Lines{"Subject: s", "X-Long: a", " To: nope", "Received: x", "\tFrom: nope"} << u"s"_qs << QString()
         << QString();

@@ -320,8 +320,9 @@ DecodedHeaders DecodeHeaders(const QList<QByteArray> &lines)
     std::array<bool, FieldCount> found{};
     Field current = NoField;
     for (const QByteArray &line : lines) {
-        // The header section ends at the first empty line.
-        if (line.isEmpty())
+        // The header section ends at the first empty line; a stray CR before
+        // its line break (CR CR LF) leaves it empty all the same.
+        if (std::all_of(line.begin(), line.end(), [](char c) { return c == '\r'; }))
             break;
         if (isBlank(line[0])) {
             // A continuation line: unfolding takes away only the line break.
