@@ -9,6 +9,7 @@
 #include "support/FormFixture.h"
 #include "support/MailboxGenerator.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QItemSelectionModel>
@@ -170,6 +171,39 @@ void DovecotIntegrationTest::cleanMailbox()
         QCOMPARE(c.w.mailModel->subItem(row, 2), expected.sender);
         QCOMPARE(c.w.mailModel->subItem(row, 3), expected.recipient);
     }
+
+    // "Decode Headers": every row reads as its author wrote it, encoded,
+    // folded or raw 8-bit; off again, the raw texts are back without a fetch.
+    c.w.DecodeHeaders1->setChecked(true);
+    c.w.AllMail->setChecked(true);
+    c.w.btnHeaderClick();
+    QVERIFY(c.idle());
+    const auto cell = [&c](int row, int column) { return c.w.mailModel->index(row, column).data().toString(); };
+    QSet<QString> encodedSubjects;
+    bool folded = false;
+    for (int row = 0; row < kMessages; ++row) {
+        const QByteArray raw = MailboxGenerator::message(kSeed, row);
+        const QString subject = MailboxGenerator::readableText(MailboxGenerator::headerValue(raw, "Subject"));
+        QCOMPARE(cell(row, MailListModel::SubjectColumn), subject);
+        QCOMPARE(cell(row, MailListModel::FromColumn),
+                 MailboxGenerator::readableText(MailboxGenerator::headerValue(raw, "From")));
+        QCOMPARE(cell(row, MailListModel::ToColumn),
+                 MailboxGenerator::readableText(MailboxGenerator::headerValue(raw, "To")));
+        if (MailboxGenerator::kindOf(kSeed, row) == Kind::EncodedHeader) {
+            QVERIFY(!subject.contains(QStringLiteral("=?")));
+            encodedSubjects.insert(subject);
+            folded = folded || raw.contains("?=\n =?");
+        }
+    }
+    QCOMPARE(encodedSubjects.size(), 2);
+    QVERIFY(folded);
+    const int encoded = firstOfKind(Kind::EncodedHeader);
+    QVERIFY(!c.read(encoded).isEmpty());
+    QCOMPARE(QString::fromUtf8(c.viewed.last().subject), cell(encoded, MailListModel::SubjectColumn));
+    c.w.DecodeHeaders1->setChecked(false);
+    const HeaderFields seed = ScanHeaders(topLines(MailboxGenerator::message(kSeed, encoded), 0));
+    QCOMPARE(cell(encoded, MailListModel::SubjectColumn), QString::fromUtf8(seed.subject));
+    QVERIFY(cell(encoded, MailListModel::FromColumn).startsWith(QStringLiteral("=?")));
 
     // Reading a message with dot lines: every line as stored, dots unstuffed.
     const int dots = firstOfKind(Kind::DotLines);

@@ -52,6 +52,7 @@ private slots:
     void bulkMarksRepaintOnce();
     void userCheckBox();
     void headersAndDisplay();
+    void decodedHeadersSwitchAndSort();
     void removingRunsNoHandler();
     void countAndFirstCheckedSurviveRandomOperations();
     void badIndicesAreHarmless();
@@ -166,6 +167,48 @@ void TestMailboxModel::headersAndDisplay()
 
     model.setRowHeaders(1, "Gr\xC3\xBC\xC3\x9F" "e", "J\xF6rg <j@x>", "me@x");  // same texts
     QCOMPARE(calls, 1);
+}
+
+// Both texts are kept per row: the switch shows the other at once, and a sort
+// goes by the text shown, with the subject's "RE:" rule.
+void TestMailboxModel::decodedHeadersSwitchAndSort()
+{
+    MailListModel model;
+    model.addListingRows(listing({"1", "2", "3", "4"}));
+    const auto head = [&](int row, const QByteArray &subject) {
+        model.setRowHeaders(row, subject, "f", "t", DecodeHeaders({"Subject: " + subject}));
+    };
+    head(0, "=?UTF-8?Q?Zebra?=");
+    head(1, "Mango");
+    head(2, "=?UTF-8?Q?Re:_Apfel?=");
+    model.setRowHeaders(3, "Caf\xE9", "f", "t");  // no decoded form given: the bytes serve
+    int calls = 0;
+    model.setChangeHandler([&] { ++calls; });
+    QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+    const auto shown = [&](int row) {
+        return model.data(model.index(row, MailListModel::SubjectColumn), Qt::DisplayRole).toString();
+    };
+
+    model.setDecodedHeaders(true);
+    QCOMPARE(changed.size(), 1);
+    QCOMPARE(changed.at(0).at(0).toModelIndex(), model.index(0, MailListModel::SubjectColumn));
+    QCOMPARE(changed.at(0).at(1).toModelIndex(), model.index(3, MailListModel::ToColumn));
+    QCOMPARE(calls, 0);
+    QCOMPARE(shown(0), u"Zebra"_qs);
+    QCOMPARE(shown(2), u"Re: Apfel"_qs);
+    QCOMPARE(shown(3), u"Caf\u00e9"_qs);
+    QCOMPARE(model.subItem(2, MailRow::Subject), QByteArray("=?UTF-8?Q?Re:_Apfel?="));
+    // Decoded keys: APFELRE:, CAF..., MANGO, ZEBRA.
+    model.sortRows(MailListModel::SubjectColumn, true);
+    QCOMPARE(ids(model), (QList<QByteArray>{"3", "4", "2", "1"}));
+
+    model.setDecodedHeaders(false);
+    QCOMPARE(shown(0), u"=?UTF-8?Q?Re:_Apfel?="_qs);
+    // Raw keys: "=?UTF-8?Q?RE:...", "=?UTF-8?Q?ZEBRA?=", "CAF...", "MANGO".
+    model.sortRows(MailListModel::SubjectColumn, true);
+    QCOMPARE(ids(model), (QList<QByteArray>{"3", "1", "4", "2"}));
+    model.setDecodedHeaders(false);
+    QCOMPARE(changed.size(), 2);  // no repaint for a switch to what is shown
 }
 
 void TestMailboxModel::removingRunsNoHandler()

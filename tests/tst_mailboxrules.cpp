@@ -249,9 +249,14 @@ void TestMailboxRules::sortIsStablePermutationConsistentWithCompare_data()
 {
     QTest::addColumn<int>("column");
     QTest::addColumn<bool>("ascending");
+    QTest::addColumn<bool>("decoded");
     for (int column = 1; column <= 5; ++column) {
-        QTest::addRow("column %d ascending", column) << column << true;
-        QTest::addRow("column %d descending", column) << column << false;
+        QTest::addRow("column %d ascending", column) << column << true << false;
+        QTest::addRow("column %d descending", column) << column << false << false;
+        // The decoded header texts differ from the raw ones: both orders
+        // must go by the same text.
+        QTest::addRow("column %d ascending, decoded", column) << column << true << true;
+        QTest::addRow("column %d descending, decoded", column) << column << false << true;
     }
 }
 
@@ -259,15 +264,17 @@ void TestMailboxRules::sortIsStablePermutationConsistentWithCompare()
 {
     QFETCH(int, column);
     QFETCH(bool, ascending);
+    QFETCH(bool, decoded);
     QRandomGenerator random(4711u + static_cast<quint32>(column));
     std::vector<MailRow> rows;
     for (int i = 0; i < 500; ++i) {
         MailRow row;
         for (QByteArray &text : row.texts)
             text = randomText(random);
+        row.decoded = MailRow::joinDecoded(randomText(random), randomText(random), randomText(random));
         rows.push_back(row);
     }
-    const std::vector<int> order = MailRowOrder::sortedOrder(rows, column, ascending);
+    const std::vector<int> order = MailRowOrder::sortedOrder(rows, column, ascending, decoded);
     std::vector<int> seen = order;
     std::sort(seen.begin(), seen.end());
     for (int i = 0; i < int(seen.size()); ++i)
@@ -275,7 +282,7 @@ void TestMailboxRules::sortIsStablePermutationConsistentWithCompare()
     for (size_t i = 1; i < order.size(); ++i) {
         const MailRow &before = rows[static_cast<size_t>(order[i - 1])];
         const MailRow &after = rows[static_cast<size_t>(order[i])];
-        const int result = MailRowOrder::compare(column, ascending, before, after);
+        const int result = MailRowOrder::compare(column, ascending, before, after, decoded);
         QVERIFY2(result <= 0, qPrintable(QStringLiteral("rows %1, %2 out of order").arg(order[i - 1]).arg(order[i])));
         if (result == 0)
             QVERIFY(order[i - 1] < order[i]);

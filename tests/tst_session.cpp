@@ -8,6 +8,7 @@
 #include "support/FormFixture.h"
 #include "support/ScriptedPop3Server.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QItemSelectionModel>
@@ -31,6 +32,7 @@ private slots:
     void headerBatchOverTwoRows();
     void headerOfSelectedRowOnly();
     void readSkipsAttachment();
+    void decodedHeadersInRowsAndViewer();
     void readWithNothingBeforeEndMarker();
     void readRefusedGivesPageBack();
     void deleteBatchOverThreeRows();
@@ -315,6 +317,37 @@ void SessionTest::readSkipsAttachment()
     QVERIFY(!s.w.session->skippingRest());
     QCOMPARE(s.w.mailModel->subItem(1, 1), QByteArray("pics"));
     QVERIFY(!s.w.mailModel->isChecked(1));
+    CHECK_SERVER(s);
+}
+
+// With "Decode Headers" on, the row and the viewer read as the author wrote
+// them, from the header section alone; off, the raw texts come back at once.
+void SessionTest::decodedHeadersInRowsAndViewer()
+{
+    Session s;
+    QVERIFY(s.start());
+    s.w.DecodeHeaders1->setChecked(true);
+    s.server.expect("TOP 2 100")
+        .reply({"+OK", "from: =?UTF-8?Q?J=C3=B6rg?= <j@x>", "Subject: =?ISO-8859-1?Q?=C4pfel?=",
+                "\t=?ISO-8859-1?Q?_und_Birnen?=", "To: b@y", "", "From: body@evil", "Subject: body", "."});
+    s.select({1});
+    s.w.btnReadClick();
+    QTRY_COMPARE(s.viewed.size(), 1);
+    const Viewed v = s.viewed.first();
+    QCOMPARE(QString::fromUtf8(v.from), u"J\u00f6rg <j@x>"_qs);
+    QCOMPARE(QString::fromUtf8(v.subject), u"\u00c4pfel und Birnen"_qs);
+    QCOMPARE(v.to, QByteArray("b@y"));
+    const auto shown = [&](int column) {
+        return s.w.mailModel->data(s.w.mailModel->index(1, column), Qt::DisplayRole).toString();
+    };
+    QCOMPARE(shown(MailListModel::SubjectColumn), u"\u00c4pfel und Birnen"_qs);
+    QCOMPARE(shown(MailListModel::FromColumn), u"J\u00f6rg <j@x>"_qs);
+
+    // Off: the seed's rule, a body line included; nothing is fetched again.
+    s.w.DecodeHeaders1->setChecked(false);
+    QCOMPARE(shown(MailListModel::SubjectColumn), u"body"_qs);
+    QCOMPARE(shown(MailListModel::FromColumn), u"body@evil"_qs);
+    QTRY_COMPARE(s.w.session->state(), std::uint8_t(ssIdle));
     CHECK_SERVER(s);
 }
 

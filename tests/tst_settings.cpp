@@ -1,9 +1,11 @@
 #include "app/TForm1.h"
 #include "app/TarnbeckApplication.h"
+#include "mailbox/MailListView.h"
 #include "settings/PasswordScrambler.h"
 #include "settings/SettingsPlace.h"
 #include "support/DesktopStub.h"
 
+#include <QAction>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -82,6 +84,13 @@ void SettingsTest::noFileGivesDefaults()
     QCOMPARE(form->txtPWD->text(), QString());
     QCOMPARE(form->txtServer->currentText(), QString());
     QCOMPARE(form->txtPort->text(), QStringLiteral("110"));
+    // Raw header texts unless the file asks for decoded ones; the switch is
+    // in the list's context menu from the start.
+    QVERIFY(!form->DecodeHeaders1->isChecked());
+    QVERIFY(form->DecodeHeaders1->isCheckable());
+    QCOMPARE(form->DecodeHeaders1->text(), QStringLiteral("&Decode Headers"));
+    QVERIFY(form->mailInfo->actions().contains(form->DecodeHeaders1));
+    QCOMPARE(form->mailInfo->contextMenuPolicy(), Qt::ActionsContextMenu);
 }
 
 void SettingsTest::roundTripThroughExitAndStart()
@@ -95,6 +104,7 @@ void SettingsTest::roundTripThroughExitAndStart()
         form->txtServer->addItem(QStringLiteral("mail.example.net"));
         form->txtServer->setEditText(QStringLiteral("typed.example.org"));
         form->txtPort->setText(QStringLiteral("12a"));  // stored as typed, checked only on use
+        form->DecodeHeaders1->setChecked(true);
     }
     QCOMPARE(desktop->boxes.size(), 0);
     QFile file(dir->filePath(QStringLiteral("Tarnbeck.ini")));
@@ -109,6 +119,8 @@ void SettingsTest::roundTripThroughExitAndStart()
     QCOMPARE(form->txtPort->text(), QStringLiteral("12a"));
     QCOMPARE(form->txtServer->count(), 5);
     QCOMPARE(form->txtServer->itemText(4), QStringLiteral("mail.example.net"));
+    QVERIFY(form->DecodeHeaders1->isChecked());
+    QVERIFY(readFile().contains("\r\nDecodeHeaders=1\r\n"));
 }
 
 void SettingsTest::firstSaveWritesTheDocumentedLayout()
@@ -123,7 +135,7 @@ void SettingsTest::firstSaveWritesTheDocumentedLayout()
         QCOMPARE(form->size(), form->minimumSize());
     }
     const QList<QByteArray> lines = readFile().split('\n');
-    QVERIFY(lines.size() >= 15);
+    QVERIFY(lines.size() >= 16);
     const QList<QByteArray> head{"[Windows]\r",
                                  "Maximize=0\r",
                                  "Height=" + QByteArray::number(outer.height()) + "\r",
@@ -138,9 +150,10 @@ void SettingsTest::firstSaveWritesTheDocumentedLayout()
     QCOMPARE(lines[7], QByteArray("Server=pop.example.org\r"));
     QCOMPARE(lines[8], QByteArray("Port=110\r"));
     QCOMPARE(lines[9], QByteArray("Pipelining=1\r"));
-    QCOMPARE(lines[10], QByteArray("[Servers]\r"));
+    QCOMPARE(lines[10], QByteArray("DecodeHeaders=0\r"));
+    QCOMPARE(lines[11], QByteArray("[Servers]\r"));
     for (int i = 0; i < 4; ++i)
-        QCOMPARE(lines[11 + i], TForm1::BuiltInServers()[i].toUtf8() + "=110\r");
+        QCOMPARE(lines[12 + i], TForm1::BuiltInServers()[i].toUtf8() + "=110\r");
 }
 
 void SettingsTest::storedValuesAreReadByTheRules_data()

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 
+class QAction;
 class QCheckBox;
 class QComboBox;
 class QFrame;
@@ -83,7 +84,9 @@ public:
     // Connects the command buttons, the prompt's keys, the console page and
     // the engine's reports; called once by bindEvents.
     void bindSessionEvents();
-    // Shows a message read (modal); TForm2::ShowMessage unless a test replaces it.
+    // Shows a message read (modal); TForm2::ShowMessage unless a test replaces
+    // it. The three header texts are bytes to show: the server's, or with
+    // DecodeHeaders1 on their decoded text as UTF-8.
     using ViewerFunction = std::function<void(QWidget *owner, const QByteArray &to, const QByteArray &from,
                                               const QByteArray &subject, const QList<QByteArray> &lines)>;
     ViewerFunction showViewer = defaultViewer();
@@ -153,6 +156,9 @@ public:
     QWidget *pageGUI = nullptr;
     QLabel *Label9 = nullptr;
     MailListView *mailInfo = nullptr;
+    // In mailInfo's context menu: Subject, From and To of the rows and the
+    // viewer decoded (on) or as the server sent them (off).
+    QAction *DecodeHeaders1 = nullptr;
     QCheckBox *selMail = nullptr;
     QCheckBox *AllMail = nullptr;
     QPushButton *btnList = nullptr;

@@ -9,6 +9,7 @@
 #include "mailbox/MailListView.h"
 #include "mailbox/MailRowOrder.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QHeaderView>
 #include <QItemSelectionModel>
@@ -40,6 +41,13 @@ void TForm1::setUpMailList()
     connect(selMail, &QCheckBox::toggled, selMail, [this] { selMailClick(selMail); });
     connect(AllMail, &QCheckBox::toggled, AllMail, [this] { AllMailClick(AllMail); });
     mailInfoResize(mailInfo);
+
+    DecodeHeaders1 = new QAction(QStringLiteral("&Decode Headers"), mailInfo);
+    DecodeHeaders1->setObjectName(QStringLiteral("DecodeHeaders1"));
+    DecodeHeaders1->setCheckable(true);
+    mailInfo->addAction(DecodeHeaders1);
+    mailInfo->setContextMenuPolicy(Qt::ActionsContextMenu);
+    connect(DecodeHeaders1, &QAction::toggled, mailModel, &MailListModel::setDecodedHeaders);
 }
 
 int TForm1::FindMailRow(const QByteArray &text, int subItem) const
@@ -135,7 +143,8 @@ int TForm1::mailInfoCompare(int Item1, int Item2) const
 {
     if (Item1 < 0 || Item2 < 0 || Item1 >= mailModel->count() || Item2 >= mailModel->count())
         return 0;
-    return MailRowOrder::compare(SortColumn, SortAscending, mailModel->mailRow(Item1), mailModel->mailRow(Item2));
+    return MailRowOrder::compare(SortColumn, SortAscending, mailModel->mailRow(Item1), mailModel->mailRow(Item2),
+                                 mailModel->decodedHeaders());
 }
 
 void TForm1::mailInfoResize(QObject *)

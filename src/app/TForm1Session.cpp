@@ -10,6 +10,7 @@
 #include "mailbox/MailListModel.h"
 #include "mailbox/MailListView.h"
 #include "platform/Desktop.h"
+#include "session/HeaderDecoding.h"
 #include "session/TClientSocket.h"
 #include "session/TClientWinSocket.h"
 #include "viewer/TForm2.h"
@@ -375,18 +376,24 @@ void TForm1::bindSessionEvents()
                             platform::BoxIcon::Information);
     });
     connect(s, &Pop3Session::headersReceived, this,
-            [this](const MailRowRef &ref, const HeaderFields &headers, const QList<QByteArray> &) {
+            [this](const MailRowRef &ref, const HeaderFields &headers, const QList<QByteArray> &lines) {
                 const int row = mailRowOf(ref);
                 if (row < 0)
                     return;
                 throttleListRepaint();
-                mailModel->setRowHeaders(row, headers.subject, headers.sender, headers.recipient);
+                // Both forms are kept, so the action switches without a fetch.
+                mailModel->setRowHeaders(row, headers.subject, headers.sender, headers.recipient, DecodeHeaders(lines));
                 mailModel->setRowChecked(row, false);
             });
     connect(s, &Pop3Session::messageRead, this, [this](const HeaderFields &headers, const QList<QByteArray> &lines) {
         pageGUI->setEnabled(true);
         EnableMessageControls(true);
-        showViewer(this, headers.recipient, headers.sender, headers.subject, lines);
+        if (DecodeHeaders1->isChecked()) {
+            const DecodedHeaders decoded = DecodeHeaders(lines);
+            showViewer(this, decoded.recipient.toUtf8(), decoded.sender.toUtf8(), decoded.subject.toUtf8(), lines);
+        } else {
+            showViewer(this, headers.recipient, headers.sender, headers.subject, lines);
+        }
     });
     connect(s, &Pop3Session::readAbandoned, this, &TForm1::giveBackReadPage);
     connect(s, &Pop3Session::mailDeleted, this, [this](const MailRowRef &ref) {

@@ -103,6 +103,7 @@ void TForm1::LoadSettings()
     txtPort->setText(decodeWireText(ini.readString(kDefault, "Port", QByteArrayLiteral("110"))));
     // 0 for a server that lists PIPELINING and cannot keep to it.
     session->setPipelining(ini.readBool(kDefault, "Pipelining", true));
+    DecodeHeaders1->setChecked(ini.readBool(kDefault, "DecodeHeaders", false));
 }
 
 void TForm1::noteWindowFrame()
@@ -152,6 +153,7 @@ void TForm1::SaveSettings()
     ini.writeString(kDefault, "Server", bytes(txtServer->currentText()));
     ini.writeString(kDefault, "Port", bytes(txtPort->text()));
     ini.writeBool(kDefault, "Pipelining", session->pipelining());
+    ini.writeBool(kDefault, "DecodeHeaders", DecodeHeaders1->isChecked());
     // A name that cannot be a key (an "=" in it, a line break) is not stored;
     // it could never be read back as the same server.
     for (int i = 0; i < txtServer->count(); ++i)

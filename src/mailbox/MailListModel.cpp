@@ -50,7 +50,12 @@ QVariant MailListModel::data(const QModelIndex &index, int role) const
     switch (role) {
     case Qt::DisplayRole:
         // Column 0 shows the row's caption, which is always empty.
-        return column == CheckColumn ? QVariant() : QVariant(displayText(row.texts[column - 1]));
+        if (column == CheckColumn)
+            return {};
+        // The server's bytes are shared, not copied; a decoded text is cut
+        // out of the row's one array of them.
+        return displayText(showDecoded && !row.decoded.isEmpty() ? row.shown(column - 1, true).toByteArray()
+                                                                 : row.texts[column - 1]);
     case Qt::CheckStateRole:
         return column == CheckColumn ? QVariant(row.checked ? Qt::Checked : Qt::Unchecked) : QVariant();
     case Qt::TextAlignmentRole:
@@ -209,17 +214,47 @@ void MailListModel::addListingRows(const QList<ListingEntry> &entries)
 
 void MailListModel::setRowHeaders(int row, const QByteArray &subject, const QByteArray &from, const QByteArray &to)
 {
+    writeHeaders(row, subject, from, to, QByteArray());
+}
+
+void MailListModel::setRowHeaders(int row, const QByteArray &subject, const QByteArray &from, const QByteArray &to,
+                                  const DecodedHeaders &decoded)
+{
+    // Rows whose texts decode to their own bytes (plain ASCII headers, most
+    // of a mailbox) keep no second copy.
+    const QByteArray decodedSubject = decoded.subject.toUtf8();
+    const QByteArray decodedFrom = decoded.sender.toUtf8();
+    const QByteArray decodedTo = decoded.recipient.toUtf8();
+    const bool same = decodedSubject == subject && decodedFrom == from && decodedTo == to;
+    writeHeaders(row, subject, from, to,
+                 same ? QByteArray() : MailRow::joinDecoded(decodedSubject, decodedFrom, decodedTo));
+}
+
+void MailListModel::writeHeaders(int row, const QByteArray &subject, const QByteArray &from, const QByteArray &to,
+                                 const QByteArray &shownDecoded)
+{
     if (row < 0 || row >= count())
         return;
     MailRow &target = rows[row];
-    if (target.texts[MailRow::Subject] == subject && target.texts[MailRow::From] == from
-        && target.texts[MailRow::To] == to)
+    if (target.texts[MailRow::Subject] == subject && target.texts[MailRow::From] == from &&
+        target.texts[MailRow::To] == to && target.decoded == shownDecoded)
         return;
     target.texts[MailRow::Subject] = subject;
     target.texts[MailRow::From] = from;
     target.texts[MailRow::To] = to;
+    target.decoded = shownDecoded;
     emit dataChanged(index(row, SubjectColumn), index(row, ToColumn), {Qt::DisplayRole});
     notifyChange();
+}
+
+void MailListModel::setDecodedHeaders(bool on)
+{
+    if (showDecoded == on)
+        return;
+    showDecoded = on;
+    // One signal for all rows: the view repaints what it shows.
+    if (count() > 0)
+        emit dataChanged(index(0, SubjectColumn), index(count() - 1, ToColumn), {Qt::DisplayRole});
 }
 
 void MailListModel::setRowChecked(int row, bool checked)
@@ -305,7 +340,7 @@ void MailListModel::sortRows(int column, bool ascending)
         return;
     restructuring = true;
     emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
-    const std::vector<int> order = MailRowOrder::sortedOrder(rows, column, ascending);
+    const std::vector<int> order = MailRowOrder::sortedOrder(rows, column, ascending, showDecoded);
     QList<MailRow> sorted;
     sorted.reserve(rows.size());
     std::vector<int> newRowOf(static_cast<size_t>(rows.size()));

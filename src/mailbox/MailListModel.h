@@ -1,6 +1,7 @@
 #pragma once
 
 #include "mailbox/MailRow.h"
+#include "session/HeaderDecoding.h"
 #include "session/Pop3Parsing.h"
 
 #include <QAbstractTableModel>
@@ -59,8 +60,11 @@ public:
     // Appends one unchecked row per entry (ID and Bytes from the listing,
     // the header texts empty), in the listing's order.
     void addListingRows(const QList<ListingEntry> &entries);
-    // Writes Subject, From and To of a row.
+    // Writes Subject, From and To of a row: the server's bytes, and their
+    // decoded form (without it, the bytes serve as both).
     void setRowHeaders(int row, const QByteArray &subject, const QByteArray &from, const QByteArray &to);
+    void setRowHeaders(int row, const QByteArray &subject, const QByteArray &from, const QByteArray &to,
+                       const DecodedHeaders &decoded);
     void setRowChecked(int row, bool checked);
     // Sets the marks of the given rows, in the given order.
     void setRowsChecked(const QList<int> &rowList, bool checked);
@@ -72,12 +76,20 @@ public:
     // their order, and the selection follows its rows.
     void sortRows(int column, bool ascending);
 
+    // Whether Subject, From and To show (and sort by) their decoded texts.
+    // Switching repaints the list at once; no row moves and no change
+    // handler runs, since no row's own texts change.
+    bool decodedHeaders() const { return showDecoded; }
+    void setDecodedHeaders(bool on);
+
     // True while rows are being removed or reordered: selection changes
     // reported then are not changes of a row.
     bool isRestructuring() const { return restructuring; }
 
 private:
     void markRow(int row, bool checked);
+    void writeHeaders(int row, const QByteArray &subject, const QByteArray &from, const QByteArray &to,
+                      const QByteArray &shownDecoded);
     void notifyChange();
 
     QList<MailRow> rows;
@@ -86,6 +98,7 @@ private:
     // without scanning the rows a batch has already worked through.
     mutable int firstCheckedHint = 0;
     bool restructuring = false;
+    bool showDecoded = false;
     std::function<void()> changeHandler;
 
     QList<QIcon> images;

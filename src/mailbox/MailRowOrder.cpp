@@ -122,14 +122,14 @@ int MailRowOrder::compareNumbers(QByteArrayView a, QByteArrayView b)
     return compareNumberKeys(numberKeyOf(a), a, numberKeyOf(b), b);
 }
 
-int MailRowOrder::compare(int column, bool ascending, const MailRow &a, const MailRow &b)
+int MailRowOrder::compare(int column, bool ascending, const MailRow &a, const MailRow &b, bool decodedHeaders)
 {
     if (column < 1 || column > MailRow::SubItemCount)
         return 0;
     const int k = column - 1;
     // Swapping the operands reverses the order.
-    const QByteArrayView x = ascending ? a.texts[k] : b.texts[k];
-    const QByteArrayView y = ascending ? b.texts[k] : a.texts[k];
+    const QByteArrayView x = (ascending ? a : b).shown(k, decodedHeaders);
+    const QByteArrayView y = (ascending ? b : a).shown(k, decodedHeaders);
     switch (k) {
     case MailRow::Id:
     case MailRow::Bytes:
@@ -141,7 +141,8 @@ int MailRowOrder::compare(int column, bool ascending, const MailRow &a, const Ma
     }
 }
 
-std::vector<int> MailRowOrder::sortedOrder(std::span<const MailRow> rows, int column, bool ascending)
+std::vector<int> MailRowOrder::sortedOrder(std::span<const MailRow> rows, int column, bool ascending,
+                                           bool decodedHeaders)
 {
     std::vector<int> order(rows.size());
     if (column < 1 || column > MailRow::SubItemCount) {
@@ -167,11 +168,11 @@ std::vector<int> MailRowOrder::sortedOrder(std::span<const MailRow> rows, int co
     if (!numeric) {
         qsizetype total = 0;
         for (const MailRow &row : rows)
-            total += row.texts[static_cast<size_t>(k)].size() + kReply.size();
+            total += row.shown(k, decodedHeaders).size() + kReply.size();
         keys.reserve(total);
     }
     for (size_t r = 0; r < rows.size(); ++r) {
-        const QByteArrayView text = rows[r].texts[static_cast<size_t>(k)];
+        const QByteArrayView text = rows[r].shown(k, decodedHeaders);
         Entry entry{0, keys.size(), 0, static_cast<int>(r)};
         qint32 number = 0;
         const bool isNumber = numeric && parseNumber(text, &number);

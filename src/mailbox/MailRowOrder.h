@@ -14,11 +14,14 @@ class MailRowOrder {
 public:
     // Compares sub-item column - 1 of two rows for the list sorted by column
     // (1 to 5); negative when a goes first. Descending swaps the operands.
-    static int compare(int column, bool ascending, const MailRow &a, const MailRow &b);
+    // With decodedHeaders, Subject, From and To compare by their decoded
+    // texts (UTF-8, so the byte order is the order of the characters).
+    static int compare(int column, bool ascending, const MailRow &a, const MailRow &b, bool decodedHeaders = false);
 
     // The row indices in sorted order. Rows that compare equal keep their
     // relative order, in either direction.
-    static std::vector<int> sortedOrder(std::span<const MailRow> rows, int column, bool ascending);
+    static std::vector<int> sortedOrder(std::span<const MailRow> rows, int column, bool ascending,
+                                        bool decodedHeaders = false);
 
     // Byte comparison with a to z read as A to Z: at the first difference the
     // first byte minus the second; otherwise the shorter text goes first.

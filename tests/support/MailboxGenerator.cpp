@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QList>
 #include <QRandomGenerator>
+#include <QStringDecoder>
 
 #include <array>
 #include <cstdint>
@@ -143,18 +144,38 @@ constexpr std::array<Named, 4> EightBitSenders = {{
     {"Bj\xC3\xB6rk Sigur\xC3\xB0" "ard\xC3\xB3ttir", "bjork@example.org"},
     {"Zo\xC3\xAB Stra\xC3\x9F" "er", "zoe.strasser@northfield.example"},
 }};
-constexpr std::array<Words, 4> EncodedSubjects = {
-    "=?UTF-8?B?R3LDvMOfZSBhdXMgTcO8bmNoZW4=?=",
-    "=?ISO-8859-1?Q?Einladung_zur_Sitzung_am_Dienstag_=E4ndern?=",
-    "=?UTF-8?Q?Caf=C3=A9_=E2=98=95_und_Kuchen?= am Nachmittag",
-    "=?utf-8?b?0J/RgNC40LLQtdGCINC40Lcg0JzQvtGB0LrQstGL?=",
+// Encoded header texts and what their authors wrote (UTF-8).
+struct Encoded {
+    Words encoded;
+    Words readable;
 };
-constexpr std::array<Named, 4> EncodedSenders = {{
-    {"=?ISO-8859-1?Q?J=F6rg_M=FCller?=", "joerg.mueller@example.com"},
-    {"=?UTF-8?B?U8O4cmVuIEvDuGxzdGVk?=", "soren@harbour-works.example"},
-    {"=?UTF-8?Q?Fran=C3=A7oise_L=C3=A9ger?=", "f.leger@example.net"},
-    {"=?utf-8?q?=C3=85sa_Lindstr=C3=B6m?=", "asa.lindstrom@uni-example.edu"},
+constexpr std::array<Encoded, 5> EncodedSubjects = {{
+    // Folded as mailers fold a long subject: a second word, in another
+    // charset, on a continuation line.
+    {"=?UTF-8?Q?Protokoll_der_Sitzung_vom_Dienstag_=E2=80=93_bitte_bis_Freitag?=\n"
+     " =?ISO-8859-1?Q?_pr=FCfen_und_erg=E4nzen?=",
+     "Protokoll der Sitzung vom Dienstag \xE2\x80\x93 bitte bis Freitag pr\xC3\xBC"
+     "fen und erg\xC3\xA4nzen"},
+    {"=?ISO-8859-1?Q?Einladung_zur_Sitzung_am_Dienstag_=E4ndern?=", "Einladung zur Sitzung am Dienstag \xC3\xA4ndern"},
+    {"=?UTF-8?Q?Caf=C3=A9_=E2=98=95_und_Kuchen?= am Nachmittag", "Caf\xC3\xA9 \xE2\x98\x95 und Kuchen am Nachmittag"},
+    {"=?utf-8?b?0J/RgNC40LLQtdGCINC40Lcg0JzQvtGB0LrQstGL?=",
+     "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82 \xD0\xB8\xD0\xB7 "
+     "\xD0\x9C\xD0\xBE\xD1\x81\xD0\xBA\xD0\xB2\xD1\x8B"},
+    {"=?UTF-8?B?R3LDvMOfZSBhdXMgTcO8bmNoZW4=?=", "Gr\xC3\xBC\xC3\x9F"
+                                                 "e aus M\xC3\xBCnchen"},
 }};
+constexpr std::array<Encoded, 4> EncodedSenderNames = {{
+    {"=?ISO-8859-1?Q?J=F6rg_M=FCller?=", "J\xC3\xB6rg M\xC3\xBCller"},
+    {"=?UTF-8?B?U8O4cmVuIEvDuGxzdGVk?=", "S\xC3\xB8ren K\xC3\xB8lsted"},
+    {"=?UTF-8?Q?Fran=C3=A7oise_L=C3=A9ger?=", "Fran\xC3\xA7oise L\xC3\xA9ger"},
+    {"=?utf-8?q?=C3=85sa_Lindstr=C3=B6m?=", "\xC3\x85sa Lindstr\xC3\xB6m"},
+}};
+constexpr std::array<Words, 4> EncodedSenderAddresses = {
+    "joerg.mueller@example.com",
+    "soren@harbour-works.example",
+    "f.leger@example.net",
+    "asa.lindstrom@uni-example.edu",
+};
 // Mailing lists: display name, sender address, list id.
 struct List {
     Words name;
@@ -446,10 +467,10 @@ QByteArray MailboxGenerator::message(quint32 seed, int index)
         break;
     }
     case Kind::EncodedHeader: {
-        subject = bytes(rng.pick(EncodedSubjects));
-        const Named &sender = rng.pick(EncodedSenders);
-        fromName = bytes(sender.name);
-        from.address = bytes(sender.address);
+        subject = bytes(rng.pick(EncodedSubjects).encoded);
+        const auto sender = std::size_t(rng.next() % EncodedSenderNames.size());
+        fromName = bytes(EncodedSenderNames[sender].encoded);
+        from.address = bytes(EncodedSenderAddresses[sender]);
         contentType = "text/plain; charset=utf-8";
         encoding = "quoted-printable";
         body = "Sch=C3=B6ne Gr=C3=BC=C3=9Fe,\n\n" + paragraph(rng, 3);
@@ -514,6 +535,25 @@ QByteArray MailboxGenerator::headerValue(const QByteArray &raw, const QByteArray
         at = end + 1;
     }
     return {};
+}
+
+QString MailboxGenerator::readableText(const QByteArray &value)
+{
+    QByteArray text = value;
+    const auto replace = [&text](Words encoded, Words readable) {
+        // As headerValue unfolds: the line break and the continuation's
+        // leading blanks become one blank.
+        QByteArray key = bytes(encoded);
+        key.replace("\n ", " ");
+        text.replace(key, bytes(readable));
+    };
+    for (const Encoded &subject : EncodedSubjects)
+        replace(subject.encoded, subject.readable);
+    for (const Encoded &name : EncodedSenderNames)
+        replace(name.encoded, name.readable);
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringConverter::Flag::Stateless);
+    const QString decoded = utf8(text);
+    return utf8.hasError() ? QString::fromLatin1(text) : decoded;
 }
 
 qint64 MailboxGenerator::virtualSize(const QByteArray &raw)

@@ -53,6 +53,11 @@ public:
     // or an empty array. Looks only at the header block.
     static QByteArray headerValue(const QByteArray &raw, const QByteArray &name);
 
+    // A header value (as headerValue gives it) as its author wrote it: the
+    // generator's encoded words replaced by the text they stand for, by table
+    // and not by decoding; other bytes UTF-8 where valid, else Latin-1.
+    static QString readableText(const QByteArray &value);
+
     // What a POP3 server counts for LIST: the size with every bare LF as CR LF.
     static qint64 virtualSize(const QByteArray &raw);
 
