@@ -1,6 +1,5 @@
 #include "app/TForm1.h"
 
-#include "base/AppFailure.h"
 #include "app/PasswordStyle.h"
 #include "app/StatusTextBar.h"
 #include "controls/ConsoleView.h"
@@ -183,12 +182,10 @@ void TForm1::FormShow()
 
 void TForm1::FormDestroy()
 {
-    try {
-        SaveSettings();
-    } catch (const AppFailure &failure) {
-        // The program goes on closing; the user learns what was not saved.
-        platform::showErrorBox(failure.text());
-    }
+    // The program goes on closing; the user learns what was not saved.
+    const QString failure = SaveSettings();
+    if (!failure.isEmpty())
+        platform::showErrorBox(failure);
 }
 
 QPoint TForm1::CenteredPosition(QSize screen, QSize window)

@@ -125,7 +125,8 @@ public:
 
     // --- settings file (TForm1Settings.cpp) ---
     void LoadSettings();
-    void SaveSettings();  // throws AppFailure when the file cannot be written
+    // Why the file could not be written; empty when it was.
+    QString SaveSettings();
     QString SettingsPath() const;
     // Where the settings file and the trust file are: the program's folder, or
     // for an installed copy the user's config folder (settings/SettingsPlace.h).

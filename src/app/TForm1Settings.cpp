@@ -1,6 +1,5 @@
 // Loading and saving the main window's settings file.
 
-#include "base/AppFailure.h"
 #include "app/TForm1.h"
 #include "platform/WindowFrame.h"
 #include "session/TlsVerification.h"
@@ -132,16 +131,14 @@ QSize TForm1::OuterSize() const
     return size() + (frame.isNull() ? knownFrame : frame);
 }
 
-void TForm1::SaveSettings()
+QString TForm1::SaveSettings()
 {
     const QString folder = SettingsFolder();
     const QString path = folder + SettingsPlace::settingsFileName();
-    const auto unableToWrite = [&path]() {
-        return AppFailure(QStringLiteral("Unable to write to %1").arg(QDir::toNativeSeparators(path)));
-    };
+    const QString unableToWrite = QStringLiteral("Unable to write to %1").arg(QDir::toNativeSeparators(path));
     // The config folder of an installed copy is made on its first save.
     if (folder != AppDir && !SettingsPlace::makePrivateFolder(folder))
-        throw unableToWrite();
+        return unableToWrite;
     ProfileFile ini(path);
     const bool maximized = isMaximized();
     ini.writeBool(kWindows, "Maximize", maximized);
@@ -158,6 +155,5 @@ void TForm1::SaveSettings()
     // it could never be read back as the same server.
     for (int i = 0; i < txtServer->count(); ++i)
         ini.writeString(kServers, bytes(txtServer->itemText(i)), QByteArrayLiteral("110"));
-    if (!ini.save())
-        throw unableToWrite();
+    return ini.save() ? QString() : unableToWrite;
 }

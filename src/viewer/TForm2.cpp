@@ -1,6 +1,5 @@
 #include "viewer/TForm2.h"
 
-#include "base/AppFailure.h"
 #include "platform/Desktop.h"
 #include "base/WireText.h"
 
@@ -72,14 +71,11 @@ TForm2::TForm2(QWidget *owner) : QDialog(owner)
     Close1 = Option1->addAction(QStringLiteral("&Close"));
     Close1->setObjectName(QStringLiteral("Close1"));
 
-    // A failed save is shown right here, as the application's error display
-    // would, rather than unwinding through the menu's own code.
+    // A failed save is shown by the error display.
     connect(Save1, &QAction::triggered, this, [this]() {
-        try {
-            Save1Click(Save1);
-        } catch (const AppFailure &failure) {
-            platform::showErrorBox(failure.text());
-        }
+        const QString failure = Save1Click(Save1);
+        if (!failure.isEmpty())
+            platform::showErrorBox(failure);
     });
     connect(Close1, &QAction::triggered, this, &QWidget::close);
 
@@ -204,7 +200,7 @@ QByteArray TForm2::SavedText() const
     return text;
 }
 
-void TForm2::Save1Click(QObject *Sender)
+QString TForm2::Save1Click(QObject *Sender)
 {
     Q_UNUSED(Sender);
     platform::SaveFileRequest request;
@@ -214,16 +210,17 @@ void TForm2::Save1Click(QObject *Sender)
     request.confirmOverwrite = false;
     const QString name = platform::desktop().saveFileName(request);
     if (name.isEmpty())
-        return;
+        return {};
 
     const QByteArray text = SavedText();
     QFile file(name);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
-        throw AppFailure(QStringLiteral("Cannot create file %1").arg(QDir::toNativeSeparators(name)));
+        return QStringLiteral("Cannot create file %1").arg(QDir::toNativeSeparators(name));
     const qint64 written = file.write(text);
     file.close();
     if (written != text.size() || file.error() != QFileDevice::NoError)
-        throw AppFailure(QStringLiteral("Stream write error"));
+        return QStringLiteral("Stream write error");
+    return {};
 }
 
 bool TForm2::eventFilter(QObject *watched, QEvent *event)

@@ -39,9 +39,10 @@ public:
               const QList<QByteArray> &lines);
 
     // "Save As ...": asks for a file name and writes the memo's text, every
-    // line ended by CR LF. Throws AppFailure ("Cannot create file %s",
-    // "Stream write error") when the file cannot be created or written.
-    void Save1Click(QObject *Sender = nullptr);
+    // line ended by CR LF. Returns why the file could not be created or
+    // written ("Cannot create file %s", "Stream write error"); empty when it
+    // was saved or the user cancelled.
+    QString Save1Click(QObject *Sender = nullptr);
 
     // The bytes that Save1Click writes for the memo as it stands.
     QByteArray SavedText() const;
