@@ -190,8 +190,7 @@ void Pop3SessionTest::stateFollowsEveryReply()
     // The login again, then the listing it starts.
     e.server.expect("user bob").expect("pass pw").reply({"+OK"}).pause(20).reply({"+OK"});
     e.server.expect("LIST").reply({"+OK 2"}).pause(20).reply({"1 10", "2 20"}).pause(20).reply({"."});
-    QObject::connect(&e.session, &Pop3Session::consoleEntry, &e.session,
-                     [&] { states.append(e.session.state()); });
+    QObject::connect(&e.session, &Pop3Session::consoleEntry, &e.session, [&] { states.append(e.session.state()); });
     e.session.login(QStringLiteral("bob"), QStringLiteral("pw"));
     QTRY_COMPARE(e.window.rows.size(), 2);
     QTRY_COMPARE(e.session.state(), std::uint8_t(ssIdle));
@@ -202,8 +201,7 @@ void Pop3SessionTest::stateFollowsEveryReply()
              qPrintable(QString::number(states.size())));
 
     // A read whose attachment is left out, then the state goes back to idle.
-    e.server.expect("TOP 2 100")
-        .reply({"+OK", "Subject: two", "", "--b", "text", "--b", "attachment", "."});
+    e.server.expect("TOP 2 100").reply({"+OK", "Subject: two", "", "--b", "text", "--b", "attachment", "."});
     QSignalSpy appended(&e.session, &Pop3Session::statusAppended);
     e.session.readMessage(e.window.ref(1));
     QCOMPARE(e.session.state(), std::uint8_t(ssWaitRead));

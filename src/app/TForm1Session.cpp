@@ -77,7 +77,8 @@ void TForm1::btnConnClick(QObject *)
     // Read at every connect, so a certificate put beside the settings counts
     // without a restart.
     cSock->setPort(port);
-    const QList<QSslCertificate> trusted = cSock->UsesImplicitTls() ? TrustFileCertificates() : QList<QSslCertificate>();
+    const QList<QSslCertificate> trusted =
+        cSock->UsesImplicitTls() ? TrustFileCertificates() : QList<QSslCertificate>();
     // What the user needs to know of a failure was reported by the events
     // raised before it; a socket the platform would not create raises none,
     // so the button is put back here.
@@ -96,8 +97,8 @@ void TForm1::txtPortExit(QObject *)
 
 void TForm1::cSockConnecting(QObject *, TClientWinSocket *)
 {
-    msgBar->setText(QStringLiteral(" Trying to connect to ") + txtServer->currentText() +
-                    QStringLiteral(" on port ") + txtPort->text() + QStringLiteral(" ..."));
+    msgBar->setText(QStringLiteral(" Trying to connect to ") + txtServer->currentText() + QStringLiteral(" on port ") +
+                    txtPort->text() + QStringLiteral(" ..."));
 }
 
 void TForm1::cSockConnect(QObject *, TClientWinSocket *Socket)
