@@ -74,15 +74,12 @@ void TForm1::btnConnClick(QObject *)
     }
 
     btnConn->setText(kDisconnect);
-    // Read at every connect, so a certificate put beside the settings counts
-    // without a restart.
-    cSock->setPort(port);
-    const QList<QSslCertificate> trusted =
-        cSock->UsesImplicitTls() ? TrustFileCertificates() : QList<QSslCertificate>();
-    // What the user needs to know of a failure was reported by the events
-    // raised before it; a socket the platform would not create raises none,
-    // so the button is put back here.
-    if (!session->open(txtServer->currentText(), port, trusted).isEmpty() && !session->isOpen())
+    // The trust file is read at every connect, so a certificate put beside
+    // the settings counts without a restart. What the user needs to know of
+    // a failure was reported by the events raised before it; a socket the
+    // platform would not create raises none, so the button is put back here.
+    if (!session->open(txtServer->currentText(), port, [this] { return TrustFileCertificates(); }).isEmpty() &&
+        !session->isOpen())
         btnConn->setText(kConnect);
 }
 

@@ -2,7 +2,7 @@
 
 #include <QStringDecoder>
 
-QString decodeWireText(const QByteArray &bytes)
+QString decodeWireText(QByteArrayView bytes)
 {
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     QString text = utf8.decode(bytes);

@@ -1,12 +1,13 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 
 // Text on the wire and in stored messages is bytes. These turn it into text
 // to show and back: UTF-8 where the bytes are valid UTF-8, Latin-1 otherwise,
 // so no byte is ever shown as a replacement character.
-QString decodeWireText(const QByteArray &bytes);
+QString decodeWireText(QByteArrayView bytes);
 // What the user typed, as the bytes to send (UTF-8).
 QByteArray encodeWireText(const QString &text);
 

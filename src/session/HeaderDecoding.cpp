@@ -1,5 +1,8 @@
 #include "session/HeaderDecoding.h"
 
+#include "base/HexDigit.h"
+#include "base/WireText.h"
+
 #include <QStringDecoder>
 
 #include <algorithm>
@@ -25,17 +28,6 @@ bool isTokenChar(char c)
         return false;
     static constexpr std::string_view especials = "()<>@,;:\"/[]?.=";
     return especials.find(c) == std::string_view::npos;
-}
-
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
 }
 
 bool isBase64Char(char c)
@@ -81,8 +73,8 @@ bool decodeQ(QByteArrayView text, QByteArray *bytes)
         } else if (c == '=') {
             if (i + 2 >= text.size())
                 return false;
-            const int high = hexValue(text[i + 1]);
-            const int low = hexValue(text[i + 2]);
+            const int high = hexDigitValue(text[i + 1]);
+            const int low = hexDigitValue(text[i + 2]);
             if (high < 0 || low < 0)
                 return false;
             bytes->append(static_cast<char>(high * 16 + low));
@@ -171,25 +163,9 @@ private:
     std::unique_ptr<QStringDecoder> spare;
 };
 
-// Bytes outside encoded words: UTF-8 where valid, byte for byte otherwise.
-QString rawText(QByteArrayView bytes)
-{
-    bool ascii = true;
-    for (char c : bytes) {
-        if (static_cast<uchar>(c) >= 0x80) {
-            ascii = false;
-            break;
-        }
-    }
-    if (ascii)
-        return QString::fromLatin1(bytes);
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringConverter::Flag::Stateless);
-    QString text = utf8(bytes);
-    return utf8.hasError() ? QString::fromLatin1(bytes) : text;
-}
-
 // Builds the decoded value: runs of adjacent encoded words of one charset are
-// decoded together; the blanks between two decoded runs go.
+// decoded together; the blanks between two decoded runs go. Bytes outside
+// encoded words are read as wire text (UTF-8 where valid, else Latin-1).
 class ValueDecoder {
 public:
     explicit ValueDecoder(QByteArrayView value) : value(value) {}
@@ -220,7 +196,7 @@ public:
                     gapStart = plainStart;
                     gapEnd = start;
                 } else {
-                    out.append(rawText(gap));
+                    out.append(decodeWireText(gap));
                 }
                 running = true;
                 charset = word.charset;
@@ -231,7 +207,7 @@ public:
             plainStart = at = word.end;
         }
         flush();
-        out.append(rawText(value.sliced(plainStart)));
+        out.append(decodeWireText(value.sliced(plainStart)));
         return out;
     }
 
@@ -251,9 +227,9 @@ private:
         // The blanks before this run go only when the words on both sides
         // were decoded.
         if (gapStart >= 0 && !(ok && previousOk))
-            out.append(rawText(value.sliced(gapStart, gapEnd - gapStart)));
+            out.append(decodeWireText(value.sliced(gapStart, gapEnd - gapStart)));
         gapStart = gapEnd = -1;
-        out.append(ok ? text : rawText(value.sliced(spanStart, spanEnd - spanStart)));
+        out.append(ok ? text : decodeWireText(value.sliced(spanStart, spanEnd - spanStart)));
         previousOk = ok;
         running = false;
     }

@@ -112,7 +112,8 @@ void Pop3Session::expectGreeting()
     SessionState = ssWaitGreeting;
 }
 
-QString Pop3Session::open(const QString &server, int port, const QList<QSslCertificate> &trusted)
+QString Pop3Session::open(const QString &server, int port,
+                          const std::function<QList<QSslCertificate>()> &trusted)
 {
     sock->setHost(QString());
     sock->setAddress(QString());
@@ -121,7 +122,7 @@ QString Pop3Session::open(const QString &server, int port, const QList<QSslCerti
     else
         sock->setHost(server);
     sock->setPort(port);
-    sock->setTrustedCertificates(trusted);
+    sock->setTrustedCertificates(trusted && sock->UsesImplicitTls() ? trusted() : QList<QSslCertificate>());
     try {
         sock->setActive(true);
     } catch (const ESocketError &error) {
@@ -154,12 +155,18 @@ void Pop3Session::send(const QByteArray &text, const MailRowRef &target)
 void Pop3Session::startCommand(std::uint8_t awaited, const MailRowRef &target, const QByteArray &line,
                                const QString &status, bool pipelined)
 {
-    inFlight.push_back({awaited, target, status, false, pipelined, ++commandsStarted});
+    ++commandsStarted;
+    awaitReply(awaited, target, status, pipelined);
+    send(line, target);
+}
+
+void Pop3Session::awaitReply(std::uint8_t awaited, const MailRowRef &target, const QString &status, bool pipelined)
+{
+    inFlight.push_back({awaited, target, status, false, pipelined, commandsStarted});
     ++awaiting[awaited];
     // The state and the status follow the oldest command in flight.
     if (inFlight.size() == 1)
         followQueue();
-    send(line, target);
 }
 
 Pop3Session::CommandInFlight Pop3Session::finishCommand()
@@ -209,14 +216,10 @@ void Pop3Session::login(const QString &user, const QString &password)
     emit consoleEntry(QStringLiteral("? USER ") + user);
     emit consoleEntry(QStringLiteral("? PASS ") + masked);
     emit statusText(QStringLiteral(" Login to user account ..."));
-    // Both lines go out at once; each has its own reply.
+    // Both lines go out at once, as one command; each has its own reply.
     ++commandsStarted;
-    inFlight.push_back({ssWaitUser, {}, {}, true, false, commandsStarted});
-    inFlight.push_back({ssWaitPass, {}, {}, true, false, commandsStarted});
-    ++awaiting[ssWaitUser];
-    ++awaiting[ssWaitPass];
-    if (inFlight.size() == 2)
-        SessionState = ssWaitUser;
+    awaitReply(ssWaitUser, {});
+    awaitReply(ssWaitPass, {});
     send("user " + argument(user) + kCrLf + "pass " + argument(password) + kCrLf);
 }
 

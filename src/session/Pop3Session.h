@@ -110,10 +110,12 @@ public:
     // in flight belongs to an earlier conversation.
     void expectGreeting();
     // Starts a connection to server (a dotted-decimal IPv4 address, or a host
-    // name) on port; trusted adds certificates for a TLS port. Returns the
-    // reason when the platform would not even start it (the events raised
-    // before have reported it); empty when the attempt is under way.
-    QString open(const QString &server, int port, const QList<QSslCertificate> &trusted);
+    // name) on port. On a TLS port, trusted (when given) is asked for the
+    // certificates to trust beside the system's. Returns the reason when the
+    // platform would not even start it (the events raised before have
+    // reported it); empty when the attempt is under way.
+    QString open(const QString &server, int port,
+                 const std::function<QList<QSslCertificate>()> &trusted = nullptr);
     // Closes the connection, or abandons an attempt (the disconnect is
     // reported before this returns).
     void close();
@@ -234,6 +236,9 @@ private:
     void send(const QByteArray &text, const MailRowRef &target = {});
     void startCommand(std::uint8_t awaited, const MailRowRef &target, const QByteArray &line,
                       const QString &status = QString(), bool pipelined = false);
+    // Queues the reply a command sent now will get.
+    void awaitReply(std::uint8_t awaited, const MailRowRef &target, const QString &status = QString(),
+                    bool pipelined = false);
     void fetchHeader(const MailRowRef &row, bool pipelined = false);
     // The reply to the oldest command in flight is complete: it leaves the
     // queue (an empty entry when none was in flight).

@@ -3,17 +3,6 @@
 #include <cstdint>
 #include <optional>
 
-int hexDigitValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 namespace {
 
 // The conversion behind both forms, on text where "0x" has already become "$".

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/HexDigit.h"
+
 #include <QByteArray>
 
 // How numbers and flags are kept in the settings file as text.
@@ -14,9 +16,6 @@ int readProfileInteger(const QByteArray &text, int defaultValue);
 
 // A flag is an integer read with 1 or 0 as the default; true when not 0.
 bool readProfileBool(const QByteArray &text, bool defaultValue);
-
-// The value of one hexadecimal digit (either case), or -1.
-int hexDigitValue(char c);
 
 // Written forms: decimal digits with a leading "-" when negative; "1" or "0".
 QByteArray profileIntegerText(int value);
