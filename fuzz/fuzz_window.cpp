@@ -241,7 +241,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     QTemporaryDir dir;
     TForm1 w;
     w.AppDir = dir.path() + QLatin1Char('/');
-    w.session->PipelineWindow = window;
+    w.session->pipelineWindow = window;
     // As after a connect: the greeting is awaited.
     w.session->expectGreeting();
 

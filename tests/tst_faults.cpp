@@ -408,8 +408,6 @@ void FaultsTest::hostileSizesCloseConnection_data()
     QTest::newRow("line of a message read")
         << 2 << QStringLiteral("Connection closed: the server sent a line longer than 1 MiB.");
     QTest::newRow("reply of many lines") << 3 << QStringLiteral("Connection closed: the server's reply passed 1 MiB.");
-    QTest::newRow("lines waiting behind an open viewer")
-        << 4 << QStringLiteral("Connection closed: the server sent more than 1 MiB while its replies waited.");
 }
 
 void FaultsTest::hostileSizesCloseConnection()
@@ -418,8 +416,8 @@ void FaultsTest::hostileSizesCloseConnection()
     QFETCH(int, where);
     QFETCH(QString, reason);
     Session s;
-    s.w.session->MaxLineLength = 1024 * 1024;
-    s.w.session->MaxReplyBytes = 1024 * 1024;
+    s.w.session->maxLineLength = 1024 * 1024;
+    s.w.session->maxReplyBytes = 1024 * 1024;
     const QByteArray longLine(1024 * 1024 + 10, 'x');
     if (where == 0) {
         s.server.greet("+OK ready").expect("user bob").expect("pass pw1").reply({"+OK", "+OK"});
@@ -437,25 +435,8 @@ void FaultsTest::hostileSizesCloseConnection()
             QByteArray lines;
             for (int i = 0; i < 20000; ++i)
                 lines += QByteArray::number(i) + ' ' + QByteArray(60, 'y') + "\r\n";
-            if (where == 3) {
-                s.server.expect("TOP 1 0").send("+OK\r\n" + lines + ".\r\n");
-                s.w.btnHeaderClick();
-            } else {
-                // While the viewer is open the server goes on sending, and
-                // reads taken in the viewer's loop queue behind it.
-                s.server.expect("TOP 1 100").send("+OK\r\nSubject: s\r\n\r\nbody\r\n.\r\n").pause(50).send(lines);
-                s.w.showViewer = [&](QWidget *, const QByteArray &, const QByteArray &, const QByteArray &,
-                                     const QList<QByteArray> &) {
-                    QVERIFY(QTest::qWaitFor(
-                        [&] {
-                            if (s.w.cSock->Active())
-                                s.w.cSockRead(s.w.cSock, s.w.cSock->Socket());
-                            return !s.w.cSock->Active();
-                        },
-                        20000));
-                };
-                s.w.btnReadClick();
-            }
+            s.server.expect("TOP 1 0").send("+OK\r\n" + lines + ".\r\n");
+            s.w.btnHeaderClick();
         }
     }
     QTRY_COMPARE_WITH_TIMEOUT(s.console().count(reason), 1, 20000);

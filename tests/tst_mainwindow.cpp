@@ -98,7 +98,7 @@ void MainWindowTest::controls_data()
         "= [ USER ] = [ PASS ] = [ LIST] = [ TOP ] = [DELE] = [RETR] = [ STAT ] = [ NOOP ] = [ RSET ] = "
         "[ UIDL ] = [QUIT] =",
         true, {18, -1, -1, -1}, A::Top | A::Right);
-    row("Memo1", "", false, {0, 16, 530, 180}, A::All);
+    row("Memo1", "", true, {0, 16, 530, 180}, A::All);
     row("Label5", "Command Prompt", true, {5, 204, -1, -1}, A::Left | A::Bottom);
     row("txtCmdPrompt", "", false, {110, 201, 352, 21}, A::Left | A::Right | A::Bottom);
     row("btnClear", "&Clear", false, {471, 200, 57, 23}, A::Right | A::Bottom);

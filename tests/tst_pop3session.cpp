@@ -53,8 +53,8 @@ public:
     void setChecked(int row, bool checked)
     {
         rows[row].checked = checked;
-        if (session)
-            session->marksChanged(row, row);
+        if (session && !checked)
+            session->rowsUnchecked({rows.at(row).id});
     }
     void remove(int row)
     {
@@ -75,14 +75,8 @@ public:
         emit layoutChanged();
     }
 
-    bool confirmDelete() override
+    QList<MailRowRef> checkedRefs()
     {
-        ++questions;
-        return answerYes;
-    }
-    QList<MailRowRef> markedRows(bool *byCheck) override
-    {
-        *byCheck = true;
         QList<MailRowRef> out;
         for (int r = 0; r < rows.size(); ++r) {
             if (rows.at(r).checked)
@@ -90,16 +84,16 @@ public:
         }
         return out;
     }
-    MailRowRef nextCheckedRow() override
+    // Delete Mail as the window presses it: the question, then the rows
+    // checked at the Yes.
+    void pressDelete()
     {
-        for (int r = 0; r < rows.size(); ++r) {
-            if (rows.at(r).checked)
-                return ref(r);
-        }
-        return {};
+        if (session->deleteConfirmed())
+            return;
+        ++questions;
+        if (answerYes)
+            session->deleteRows(checkedRefs(), true);
     }
-    bool isChecked(const QPersistentModelIndex &row) override { return row.isValid() && rows.at(row.row()).checked; }
-    int mailRowCount() override { return int(rows.size()); }
     QString userName() override { return QStringLiteral("bob"); }
     QString password() override { return QStringLiteral("pw"); }
 };
@@ -128,7 +122,7 @@ struct Engine {
             window.remove(row.row.row());
         });
         QObject::connect(&session, &Pop3Session::messageRead, &session,
-                         [this](const HeaderFields &headers, const QList<QByteArray> &lines) {
+                         [this](const MailRowRef &, const HeaderFields &headers, const QList<QByteArray> &lines) {
                              window.log << "read " + headers.subject + " (" + QString::number(lines.size()) + " lines)";
                          });
         QObject::connect(&session, &Pop3Session::deleteBatchEnded, &session,
@@ -221,8 +215,8 @@ void Pop3SessionTest::repliesActOnTheirOwnRows()
     // they come, and one reply is cut in the middle of a line.
     e.server.expect("TOP 1 0").expect("TOP 3 0");
     e.server.chunks({"+OK\r\nSubject: one\r\n.\r\n+OK\r\nSubj", "ect: three\r\n.\r\n"}, 30);
-    e.session.fetchHeaders(e.window.ref(0));
-    e.session.fetchHeaders(e.window.ref(2));
+    e.session.fetchHeaders({e.window.ref(0)});
+    e.session.fetchHeaders({e.window.ref(2)});
     QCOMPARE(e.session.commandsInFlight(), 2);
     QCOMPARE(e.session.state(), std::uint8_t(ssWaitHeader));
     e.window.reverse();
@@ -238,7 +232,7 @@ void Pop3SessionTest::deleteAnsweredBeforeALaterRead()
     e.window.rows[1].checked = true;
     e.server.expect("DELE 2").expect("TOP 1 100").reply({"+OK deleted"}).pause(20);
     e.server.reply({"+OK", "Subject: one", "", "body", "."});
-    e.session.deleteMarked();
+    e.window.pressDelete();
     // The user reads message 1 before the DELE's reply: the batch is over,
     // the DELE's reply still removes its own row, the read shows message 1.
     e.session.readMessage(e.window.ref(0));
@@ -261,7 +255,7 @@ void Pop3SessionTest::headerBatchYieldsToANewCommand()
     // list. No TOP for message 3 follows: the listing is what the user wants.
     e.server.expect("TOP 1 0").expect("LIST");
     e.server.reply({"+OK", "Subject: one", ".", "+OK", "1 100", "2 200", "3 300", "."});
-    e.session.fetchHeaders(e.window.nextCheckedRow());
+    e.session.fetchHeaders(e.window.checkedRefs());
     e.session.listMailbox();
     QVERIFY(e.done());
     QTest::qWait(50);
@@ -274,7 +268,7 @@ void Pop3SessionTest::pipelinedBatchesGoOutAheadOfReplies()
 {
     Engine e;
     QVERIFY(e.start(4));
-    e.session.PipelineWindow = 2;
+    e.session.pipelineWindow = 2;
     QSignalSpy appended(&e.session, &Pop3Session::statusAppended);
     // The server lists PIPELINING; it answers only once two TOPs are in,
     // which a client waiting for each reply would never send.
@@ -284,7 +278,7 @@ void Pop3SessionTest::pipelinedBatchesGoOutAheadOfReplies()
     e.server.expect("TOP 4 0").reply({"+OK", "Subject: four", "."});
     for (const int row : {0, 1, 3})
         e.window.setChecked(row, true);
-    e.session.fetchHeaders(e.window.nextCheckedRow());
+    e.session.fetchHeaders(e.window.checkedRefs());
     // The list is sorted while the replies are on their way.
     e.window.reverse();
     QVERIFY(e.done());
@@ -300,7 +294,7 @@ void Pop3SessionTest::pipelinedBatchesGoOutAheadOfReplies()
     for (const int row : {0, 1, 2, 3})
         e.window.setChecked(row, true);
     e.server.expect("DELE 1").expect("DELE 2").reply({"+OK"}).expect("DELE 3").reply({"-ERR locked", "+OK"});
-    e.session.deleteMarked();
+    e.window.pressDelete();
     QVERIFY(e.done());
     QTRY_VERIFY(!e.session.deleteConfirmed());
     QTest::qWait(50);
@@ -333,7 +327,7 @@ void Pop3SessionTest::deleteBatchIsWhatWasConfirmed()
     for (const int row : checkedAtYes)
         e.window.setChecked(row, true);
     e.server.autoReply("DELE", {then == "refuse" ? "-ERR locked" : "+OK"});
-    e.session.deleteMarked();
+    e.window.pressDelete();
     QVERIFY(e.session.deleteConfirmed());
     // The first DELE is out and its reply not yet read: what the user does now.
     if (then == "sort")
@@ -361,7 +355,7 @@ void Pop3SessionTest::deleteBatchIsWhatWasConfirmed()
     QCOMPARE(e.sent.mid(2), expectedSent);
     QVERIFY(e.window.log.endsWith(QStringLiteral("batch ended")));
     // The next press asks again.
-    e.session.deleteMarked();
+    e.window.pressDelete();
     QCOMPARE(e.window.questions, 2);
 }
 

@@ -406,7 +406,6 @@ void TForm1::buildCommandPage()
     Memo1 = new ConsoleView(pageCMD);
     Memo1->setObjectName(QStringLiteral("Memo1"));
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    Memo1->setEnabled(false);
     anchors.add(Memo1, QRect(0, 16, 530, 180), AnchorLayout::All);
 
     Label5 = makeLabel(pageCMD, "Label5", QStringLiteral("Command Prompt"), {5, 204});

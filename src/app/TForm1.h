@@ -218,12 +218,12 @@ private:
     // load that could not take it off, takes it off the loaded size.
     void noteWindowFrame();
 
-    // SessionWindow: the engine's questions.
-    bool confirmDelete() override;
-    QList<MailRowRef> markedRows(bool *byCheck) override;
-    MailRowRef nextCheckedRow() override;
-    bool isChecked(const QPersistentModelIndex &row) override;
-    int mailRowCount() override;
+    // Asks the user whether the marked messages are to be deleted.
+    bool confirmDelete();
+    // The rows marked right now: the checked ones, or the selected ones when
+    // none is checked (byCheck, when given, tells which), in list order.
+    QList<MailRowRef> markedRows(bool *byCheck) const;
+    // SessionWindow: the account a login on the greeting uses.
     QString userName() override;
     QString password() override;
     // Gives back the page a read took, with the message buttons as the marks say.

@@ -108,7 +108,6 @@ void TForm1::cSockConnect(QObject *, TClientWinSocket *Socket)
         txtServer->setEditText(server);
     }
     txtCmdPrompt->setEnabled(true);
-    Memo1->setEnabled(true);
     btnClear->setEnabled(true);
     btnConn->setText(kDisconnect);
     btnConn->setEnabled(true);
@@ -118,8 +117,8 @@ void TForm1::cSockConnect(QObject *, TClientWinSocket *Socket)
 void TForm1::cSockDisconnect(QObject *, TClientWinSocket *Socket)
 {
     msgBar->setText(QStringLiteral(" Disconnected from ") + Socket->PeerAddress());
+    // The log stays readable: what was said, and why the connection ended.
     txtCmdPrompt->setEnabled(false);
-    Memo1->setEnabled(false);
     btnClear->setEnabled(false);
     btnConn->setText(kConnect);
     EnableMailboxControls(false);
@@ -180,7 +179,8 @@ void TForm1::btnHeaderClick(QObject *)
 {
     if (CheckedCount <= 0 && !mailInfo->hasSelectedRow())
         return;
-    session->fetchHeaders(mailRowRef(TargetMailRow()));
+    // The checked rows, in list order; with none checked, the selected one.
+    session->fetchHeaders(CheckedCount > 0 ? markedRows(nullptr) : QList<MailRowRef>{mailRowRef(TargetMailRow())});
 }
 
 void TForm1::btnReadClick(QObject *)
@@ -212,7 +212,12 @@ void TForm1::btnDeleteClick(QObject *)
         return;
     if (TargetMailId().isEmpty())
         return;
-    session->deleteMarked();
+    if (!confirmDelete())
+        return;
+    // The batch is what is marked at the Yes.
+    bool byCheck = false;
+    const QList<MailRowRef> rows = markedRows(&byCheck);
+    session->deleteRows(rows, byCheck);
 }
 
 void TForm1::btnQuitClick(QObject *)
@@ -245,7 +250,7 @@ void TForm1::pageCMDEnter(QObject *)
         txtCmdPrompt->setFocus(Qt::OtherFocusReason);
 }
 
-// --- the engine's questions ---
+// --- what the window decides for the engine ---
 
 bool TForm1::confirmDelete()
 {
@@ -260,30 +265,17 @@ bool TForm1::confirmDelete()
     return platform::desktop().messageBox(box) == platform::BoxButton::Yes;
 }
 
-QList<MailRowRef> TForm1::markedRows(bool *byCheck)
+QList<MailRowRef> TForm1::markedRows(bool *byCheck) const
 {
-    *byCheck = CheckedCount > 0;
-    const QList<int> rows = *byCheck ? mailModel->checkedRows() : mailInfo->selectedRows();
+    const bool checked = CheckedCount > 0;
+    if (byCheck)
+        *byCheck = checked;
+    const QList<int> rows = checked ? mailModel->checkedRows() : mailInfo->selectedRows();
     QList<MailRowRef> refs;
     refs.reserve(rows.size());
     for (const int row : rows)
         refs.append(mailRowRef(row));
     return refs;
-}
-
-MailRowRef TForm1::nextCheckedRow()
-{
-    return CheckedCount > 0 ? mailRowRef(TargetMailRow()) : MailRowRef();
-}
-
-bool TForm1::isChecked(const QPersistentModelIndex &row)
-{
-    return row.isValid() && mailModel->isChecked(row.row());
-}
-
-int TForm1::mailRowCount()
-{
-    return mailModel->count();
 }
 
 QString TForm1::userName()
@@ -356,7 +348,11 @@ void TForm1::bindSessionEvents()
     connect(s, &Pop3Session::disconnected, this, [this](TClientWinSocket *w) { cSockDisconnect(cSock, w); });
     connect(s, &Pop3Session::socketError, this,
             [this](TClientWinSocket *w, TErrorEvent e, int *code) { cSockError(cSock, w, e, *code); });
-    connect(s, &Pop3Session::failure, this, [](const QString &text) { platform::showErrorBox(text); });
+    // A box is modal: it opens from the event loop, never inside the step
+    // that reports it, where the socket's events would wait behind it.
+    connect(
+        s, &Pop3Session::failure, this, [](const QString &text) { platform::showErrorBox(text); },
+        Qt::QueuedConnection);
     connect(s, &Pop3Session::statusText, msgBar, &StatusTextBar::setText);
     connect(s, &Pop3Session::statusAppended, this, &TForm1::AppendStatusText);
     connect(s, &Pop3Session::consoleEntry, this, &TForm1::AppendConsole);
@@ -368,11 +364,14 @@ void TForm1::bindSessionEvents()
     connect(s, &Pop3Session::listingStarted, this, &TForm1::removeAllMailRows);
     connect(s, &Pop3Session::mailListed, this,
             [this](const QList<ListingEntry> &entries) { mailModel->addListingRows(entries); });
-    connect(s, &Pop3Session::mailboxEmpty, this, [this] {
-        platform::showOkBox(this, QStringLiteral("Information"),
-                            QStringLiteral("Mailbox is empty !\rDisconnected from server."),
-                            platform::BoxIcon::Information);
-    });
+    connect(
+        s, &Pop3Session::mailboxEmpty, this,
+        [this] {
+            platform::showOkBox(this, QStringLiteral("Information"),
+                                QStringLiteral("Mailbox is empty !\rDisconnected from server."),
+                                platform::BoxIcon::Information);
+        },
+        Qt::QueuedConnection);
     connect(s, &Pop3Session::headersReceived, this,
             [this](const MailRowRef &ref, const HeaderFields &headers, const QList<QByteArray> &lines) {
                 const int row = mailRowOf(ref);
@@ -383,16 +382,22 @@ void TForm1::bindSessionEvents()
                 mailModel->setRowHeaders(row, headers.subject, headers.sender, headers.recipient, DecodeHeaders(lines));
                 mailModel->setRowChecked(row, false);
             });
-    connect(s, &Pop3Session::messageRead, this, [this](const HeaderFields &headers, const QList<QByteArray> &lines) {
-        pageGUI->setEnabled(true);
-        EnableMessageControls(true);
-        if (DecodeHeaders1->isChecked()) {
-            const DecodedHeaders decoded = DecodeHeaders(lines);
-            showViewer(this, decoded.recipient.toUtf8(), decoded.sender.toUtf8(), decoded.subject.toUtf8(), lines);
-        } else {
-            showViewer(this, headers.recipient, headers.sender, headers.subject, lines);
-        }
-    });
+    connect(s, &Pop3Session::messageRead, this,
+            [this](const MailRowRef &, const HeaderFields &headers, const QList<QByteArray> &lines) {
+                pageGUI->setEnabled(true);
+                EnableMessageControls(true);
+                QByteArray to = headers.recipient, from = headers.sender, subject = headers.subject;
+                if (DecodeHeaders1->isChecked()) {
+                    const DecodedHeaders decoded = DecodeHeaders(lines);
+                    to = decoded.recipient.toUtf8();
+                    from = decoded.sender.toUtf8();
+                    subject = decoded.subject.toUtf8();
+                }
+                // The viewer is modal: it opens once this reply is handled.
+                QMetaObject::invokeMethod(
+                    this, [this, to, from, subject, lines] { showViewer(this, to, from, subject, lines); },
+                    Qt::QueuedConnection);
+            });
     connect(s, &Pop3Session::readAbandoned, this, &TForm1::giveBackReadPage);
     connect(s, &Pop3Session::mailDeleted, this, [this](const MailRowRef &ref) {
         const int row = mailRowOf(ref);
@@ -402,10 +407,24 @@ void TForm1::bindSessionEvents()
         removeDeletedMailRow(row);
     });
     connect(s, &Pop3Session::deleteBatchEnded, this, [this] { EnableMessageControls(false); });
+    // Rows checked while a header batch ran follow it, as Get Header goes
+    // through every checked row.
+    connect(s, &Pop3Session::headerBatchEnded, this, [this] {
+        if (CheckedCount > 0)
+            session->fetchHeaders(markedRows(nullptr));
+    });
     // A mark taken off while a batch runs withdraws that row from it.
     connect(mailModel, &QAbstractItemModel::dataChanged, this,
             [this](const QModelIndex &first, const QModelIndex &last, const QList<int> &roles) {
-                if (session->deleteConfirmed() && roles.contains(Qt::CheckStateRole))
-                    session->marksChanged(first.row(), last.row());
+                if (!roles.contains(Qt::CheckStateRole) ||
+                    !(session->deleteConfirmed() || session->headerBatchRunning()))
+                    return;
+                QList<QByteArray> unchecked;
+                for (int row = first.row(); row <= last.row(); ++row) {
+                    if (!mailModel->isChecked(row))
+                        unchecked.append(mailModel->subItem(row, MailRow::Id));
+                }
+                if (!unchecked.isEmpty())
+                    session->rowsUnchecked(unchecked);
             });
 }

@@ -1,5 +1,7 @@
 #include "session/Pop3Parsing.h"
 
+#include <algorithm>
+
 namespace {
 
 // The size field is looked for within this many bytes after the number and
@@ -57,4 +59,12 @@ HeaderFields ScanHeaders(const QList<QByteArray> &lines)
             fields.recipient = line.mid(toPrefix.size());
     }
     return fields;
+}
+
+bool listsCapability(const QList<QByteArray> &lines, QByteArrayView name)
+{
+    return std::any_of(lines.cbegin(), lines.cend(), [name](const QByteArray &line) {
+        const QByteArray word = trimmedLow(line).split(' ').value(0);
+        return word.compare(name, Qt::CaseInsensitive) == 0;
+    });
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QList>
 
 // Parsers for the multi-line replies of LIST and TOP. They work on the raw
@@ -26,6 +27,10 @@ QList<ListingEntry> ParseListing(const QList<QByteArray> &lines);
 // The last "Subject: ", "From: " and "To: " lines win; case-sensitive, the
 // blank after the colon included, no unfolding, no decoding.
 HeaderFields ScanHeaders(const QList<QByteArray> &lines);
+
+// Whether the lines of a CAPA reply list a capability: a line whose first
+// word is that name, in any case.
+bool listsCapability(const QList<QByteArray> &lines, QByteArrayView name);
 
 // The text without its leading and trailing bytes of code 32 or lower
 // (blanks and control characters such as a stray CR).

@@ -5,28 +5,27 @@
 #include "session/TClientSocket.h"
 #include "session/TClientWinSocket.h"
 
-#include <QCoreApplication>
+#include <QSet>
 #include <QSslCertificate>
 
-#include <algorithm>
 #include <utility>
 
 namespace {
 
 const QByteArray kCrLf = QByteArrayLiteral("\r\n");
 
-bool isCollecting(std::uint8_t state)
+// The states in which the lines of a reply body arrive: they are judged as
+// they came, not as status lines.
+bool isBody(std::uint8_t state)
 {
-    return (state >= ssReadBody && state <= ssHeaderBody) || state == ssCapaBody;
+    return (state >= ssReadBody && state <= ssHeaderBody) || state == ssCapaBody || state == ssTypedBody;
 }
 
-// Whether a CAPA reply's lines list PIPELINING.
-bool listsPipelining(const QList<QByteArray> &lines)
+// The bodies the program collects; the console does not show them. The
+// reply to a typed command is the user's to read.
+bool isHidden(std::uint8_t state)
 {
-    return std::any_of(lines.cbegin(), lines.cend(), [](const QByteArray &line) {
-        const QByteArray word = trimmedLow(line).split(' ').value(0);
-        return word.compare("PIPELINING", Qt::CaseInsensitive) == 0;
-    });
+    return isBody(state) && state != ssTypedBody;
 }
 
 // A command argument on the wire: a line break in a field (pasted, or read
@@ -39,17 +38,21 @@ QByteArray argument(const QString &text)
     return bytes;
 }
 
-// Clears a flag when the scope ends, however it ends.
-class FlagScope {
-public:
-    explicit FlagScope(bool &flag) : flag(flag) { flag = true; }
-    ~FlagScope() { flag = false; }
-    FlagScope(const FlagScope &) = delete;
-    FlagScope &operator=(const FlagScope &) = delete;
-
-private:
-    bool &flag;
-};
+// The entries of a listing, each message number once: a server that lists
+// a number twice gets one row for it.
+QList<ListingEntry> listedOnce(const QList<QByteArray> &lines)
+{
+    QList<ListingEntry> entries = ParseListing(lines);
+    QSet<QByteArray> seen;
+    seen.reserve(entries.size());
+    entries.removeIf([&seen](const ListingEntry &entry) {
+        if (seen.contains(entry.number))
+            return true;
+        seen.insert(entry.number);
+        return false;
+    });
+    return entries;
+}
 
 }  // namespace
 
@@ -73,18 +76,11 @@ void Pop3Session::bindSocket()
         abandonDeleteBatch();
         abandonHeaderBatch();
         capability = Capability::Unknown;
+        shownText.reset();
         emit connected(s);
     };
     sock->OnDisconnect = [this](QObject *, TClientWinSocket *s) {
-        // A line left unfinished by a closed connection belongs to no later
-        // one, and nothing in flight will be answered.
-        replyAssembler.clear();
-        dropCommands();
-        abandonHeaderBatch();
-        capability = Capability::Unknown;
-        // Nothing more of a delete batch can go out on this connection.
-        if (DeleteConfirmed)
-            endDeleteBatch();
+        forgetConnection();
         emit disconnected(s);
     };
     sock->OnRead = [this](QObject *sender, TClientWinSocket *s) { cSockRead(sender, s); };
@@ -94,9 +90,24 @@ void Pop3Session::bindSocket()
     sock->OnFailure = [this](const QString &text) { emit failure(text); };
 }
 
+void Pop3Session::forgetConnection()
+{
+    // A line left unfinished by a closed connection belongs to no later
+    // one, and nothing in flight will be answered.
+    ++connectionsEnded;
+    replyAssembler.clear();
+    shownText.reset();
+    inFlight.clear();
+    abandonHeaderBatch();
+    capability = Capability::Unknown;
+    // Nothing more of a delete batch can go out on this connection.
+    if (DeleteConfirmed)
+        endDeleteBatch();
+}
+
 MailRowRef Pop3Session::commandRow() const
 {
-    for (const CommandInFlight &command : inFlight) {
+    for (const PendingCommand &command : inFlight.all()) {
         if (!command.target.id.isEmpty())
             return command.target;
     }
@@ -107,13 +118,15 @@ MailRowRef Pop3Session::commandRow() const
 
 void Pop3Session::expectGreeting()
 {
-    dropCommands();
+    inFlight.clear();
     capability = Capability::Unknown;
-    SessionState = ssWaitGreeting;
+    // The greeting is the first reply on a connection, whatever is typed
+    // before it comes.
+    inFlight.push({ssWaitGreeting, QByteArray(), ReplyShape::StatusLine, {}, QString(), false, 0});
+    followQueue();
 }
 
-QString Pop3Session::open(const QString &server, int port,
-                          const std::function<QList<QSslCertificate>()> &trusted)
+QString Pop3Session::open(const QString &server, int port, const std::function<QList<QSslCertificate>()> &trusted)
 {
     sock->setHost(QString());
     sock->setAddress(QString());
@@ -141,7 +154,7 @@ bool Pop3Session::isOpen() const
     return sock->Active();
 }
 
-// --- the commands ---
+// --- the reply order ---
 
 void Pop3Session::send(const QByteArray &text, const MailRowRef &target)
 {
@@ -152,38 +165,31 @@ void Pop3Session::send(const QByteArray &text, const MailRowRef &target)
     sock->Socket()->SendString(text);
 }
 
-void Pop3Session::startCommand(std::uint8_t awaited, const MailRowRef &target, const QByteArray &line,
-                               const QString &status, bool pipelined)
+void Pop3Session::startCommand(PendingCommand command, const QByteArray &line)
 {
-    ++commandsStarted;
-    awaitReply(awaited, target, status, pipelined);
-    send(line, target);
-}
-
-void Pop3Session::awaitReply(std::uint8_t awaited, const MailRowRef &target, const QString &status, bool pipelined)
-{
-    inFlight.push_back({awaited, target, status, false, pipelined, commandsStarted});
-    ++awaiting[awaited];
+    // Queued before it is sent: a send that fails ends the connection, and
+    // with it everything queued.
+    const MailRowRef target = command.target;
+    inFlight.push(std::move(command));
     // The state and the status follow the oldest command in flight.
     if (inFlight.size() == 1)
         followQueue();
+    send(line, target);
 }
 
-Pop3Session::CommandInFlight Pop3Session::finishCommand()
+PendingCommand Pop3Session::finishCommand()
 {
-    if (inFlight.empty())
-        return {};
-    CommandInFlight done = std::move(inFlight.front());
-    inFlight.pop_front();
-    --awaiting[done.awaited];
+    PendingCommand done = inFlight.take();
+    headerBatch.replyCame(done.batch);
+    deleteBatch.replyCame(done.batch);
     return done;
 }
 
 void Pop3Session::followQueue()
 {
-    if (inFlight.empty())
+    if (inFlight.isEmpty())
         return;
-    CommandInFlight &head = inFlight.front();
+    PendingCommand &head = inFlight.front();
     SessionState = head.awaited;
     if (!head.announced) {
         head.announced = true;
@@ -192,21 +198,7 @@ void Pop3Session::followQueue()
     }
 }
 
-void Pop3Session::dropCommands()
-{
-    inFlight.clear();
-    std::fill(std::begin(awaiting), std::end(awaiting), 0);
-}
-
-bool Pop3Session::deleteInFlight() const
-{
-    return awaiting[ssWaitDelete] > 0;
-}
-
-int Pop3Session::countInFlight(std::uint8_t awaited) const
-{
-    return awaiting[awaited];
-}
+// --- the commands ---
 
 void Pop3Session::login(const QString &user, const QString &password)
 {
@@ -216,11 +208,11 @@ void Pop3Session::login(const QString &user, const QString &password)
     emit consoleEntry(QStringLiteral("? USER ") + user);
     emit consoleEntry(QStringLiteral("? PASS ") + masked);
     emit statusText(QStringLiteral(" Login to user account ..."));
-    // Both lines go out at once, as one command; each has its own reply.
-    ++commandsStarted;
-    awaitReply(ssWaitUser, {});
-    awaitReply(ssWaitPass, {});
-    send("user " + argument(user) + kCrLf + "pass " + argument(password) + kCrLf);
+    // Both lines go out at once; each has its own reply.
+    inFlight.push({ssWaitUser, "USER", ReplyShape::StatusLine, {}, QString(), true, 0});
+    startCommand({ssWaitPass, "PASS", ReplyShape::StatusLine, {}, QString(), true, 0},
+                 "user " + argument(user) + kCrLf + "pass " + argument(password) + kCrLf);
+    followQueue();
 }
 
 void Pop3Session::listMailbox()
@@ -229,173 +221,22 @@ void Pop3Session::listMailbox()
     abandonHeaderBatch();
     emit listingStarted();
     emit consoleEntry(QStringLiteral("? LIST"));
-    startCommand(ssWaitList, {}, "LIST" + kCrLf, QStringLiteral(" Downloading Mail List ..."));
-}
-
-void Pop3Session::fetchHeaders(const MailRowRef &row)
-{
-    if (row.id.isEmpty())
-        return;  // never a "TOP" without a number
-    abandonHeaderBatch();
-    bool byCheck = false;
-    const QList<MailRowRef> rows =
-        pipeliningAllowed && capability != Capability::OneAtATime ? window->markedRows(&byCheck) : QList<MailRowRef>();
-    if (!byCheck || rows.size() < 2) {
-        fetchHeader(row);
-        return;
-    }
-    // The batch is the rows checked now, in list order.
-    abandonDeleteBatch();
-    headerBatch = true;
-    HeaderBatch.assign(rows.cbegin(), rows.cend());
-    if (!waitForCapabilities(rows.size(), HeaderBatchWaits))
-        sendHeaders();
-}
-
-void Pop3Session::fetchHeader(const MailRowRef &row, bool pipelined)
-{
-    if (row.id.isEmpty())
-        return;
-    abandonDeleteBatch();
-    const QString n = decodeWireText(row.id);
-    emit consoleEntry(QStringLiteral("? TOP ") + n + QStringLiteral(" 0"));
-    startCommand(ssWaitHeader, row, "TOP " + row.id + " 0" + kCrLf,
-                 QStringLiteral(" Downloading Mail #") + n + QStringLiteral(" Header ..."), pipelined);
-}
-
-void Pop3Session::sendHeaders()
-{
-    // Without PIPELINING the batch is the one-at-a-time one: it asks for the
-    // first checked row after each reply.
-    if (capability != Capability::Pipelines) {
-        HeaderBatch.clear();
-        headerBatch = false;
-        const MailRowRef next = window->nextCheckedRow();
-        if (next.row.isValid())
-            fetchHeader(next);
-        return;
-    }
-    while (headerBatch && !HeaderBatch.empty() && int(inFlight.size()) < PipelineWindow) {
-        const MailRowRef next = HeaderBatch.front();
-        HeaderBatch.pop_front();
-        // Unchecked since the batch started, or gone: skipped, as one at a
-        // time it would be.
-        if (next.row.isValid() && window->isChecked(next.row))
-            fetchHeader(next, true);
-    }
-}
-
-void Pop3Session::abandonHeaderBatch()
-{
-    headerBatch = false;
-    HeaderBatch.clear();
-    if (waitingBatch == HeaderBatchWaits)
-        waitingBatch = NoBatch;
-}
-
-bool Pop3Session::waitForCapabilities(qsizetype rows, int batch)
-{
-    if (!pipeliningAllowed || rows < 2)
-        return false;
-    if (capability == Capability::Unknown)
-        askCapabilities();
-    if (capability != Capability::Asked)
-        return false;
-    waitingBatch = batch;
-    return true;
-}
-
-void Pop3Session::askCapabilities()
-{
-    capability = Capability::Asked;
-    emit consoleEntry(QStringLiteral("? CAPA"));
-    startCommand(ssWaitCapa, {}, "CAPA" + kCrLf);
-}
-
-void Pop3Session::capabilitiesKnown(bool pipelines)
-{
-    capability = pipelines ? Capability::Pipelines : Capability::OneAtATime;
-    if (inFlight.empty())
-        SessionState = ssIdle;
-    followQueue();
-    const int waiting = std::exchange(waitingBatch, NoBatch);
-    if (waiting == HeaderBatchWaits && headerBatch)
-        sendHeaders();
-    if (waiting == DeleteBatchWaits && DeleteConfirmed) {
-        sendDeletes();
-        if (!deleteInFlight())
-            abandonDeleteBatch();
-    }
+    startCommand(
+        {ssWaitList, "LIST", ReplyShape::MultiLine, {}, QStringLiteral(" Downloading Mail List ..."), false, 0},
+        "LIST" + kCrLf);
 }
 
 void Pop3Session::readMessage(const MailRowRef &row)
 {
+    if (row.id.isEmpty())
+        return;  // never a "TOP" without a number
     abandonDeleteBatch();
     abandonHeaderBatch();
     const QString n = decodeWireText(row.id);
     emit consoleEntry(QStringLiteral("RETR ") + n);
-    startCommand(ssWaitRead, row, "TOP " + row.id + " 100" + kCrLf,
-                 QStringLiteral(" Downloading Mail #") + n + QStringLiteral(" ..."));
-}
-
-void Pop3Session::deleteMarked()
-{
-    // A confirmed batch runs: each reply carries it on; a press meanwhile is
-    // no new batch.
-    if (DeleteConfirmed)
-        return;
-    if (!window->confirmDelete())
-        return;
-    // The batch is what is marked at the Yes.
-    bool byCheck = false;
-    const QList<MailRowRef> rows = window->markedRows(&byCheck);
-    for (const MailRowRef &row : rows) {
-        if (!row.id.isEmpty())
-            DeleteBatch.push_back({row, byCheck});
-    }
-    DeleteConfirmed = !DeleteBatch.empty();
-    if (!DeleteConfirmed)
-        return;
-    abandonHeaderBatch();
-    if (waitForCapabilities(qsizetype(DeleteBatch.size()), DeleteBatchWaits))
-        return;
-    sendDeletes();
-    if (!deleteInFlight())
-        abandonDeleteBatch();
-}
-
-void Pop3Session::sendDeletes()
-{
-    const int window = capability == Capability::Pipelines && pipeliningAllowed ? PipelineWindow : 1;
-    while (DeleteConfirmed && countInFlight(ssWaitDelete) < window && sendNextDelete()) {
-    }
-}
-
-void Pop3Session::marksChanged(int first, int last)
-{
-    std::erase_if(DeleteBatch, [&](const DeleteBatchRow &entry) {
-        const int row = entry.target.row.row();
-        return entry.checked && row >= first && row <= last && !window->isChecked(entry.target.row);
-    });
-}
-
-bool Pop3Session::sendNextDelete()
-{
-    while (!DeleteBatch.empty()) {
-        const DeleteBatchRow next = DeleteBatch.front();
-        DeleteBatch.pop_front();
-        // Gone from the list (a new listing, Save & Quit), or unchecked
-        // since the Yes: not to be deleted.
-        if (!next.target.row.isValid() || (next.checked && !window->isChecked(next.target.row)))
-            continue;
-        const QString n = decodeWireText(next.target.id);
-        emit consoleEntry(QStringLiteral("DELE ") + n);
-        startCommand(ssWaitDelete, next.target, "DELE " + next.target.id + kCrLf,
-                     QStringLiteral("Deleting Mail #") + n + QStringLiteral(" ..."),
-                     capability == Capability::Pipelines);
-        return true;
-    }
-    return false;
+    startCommand({ssWaitRead, "TOP", ReplyShape::MultiLine, row,
+                  QStringLiteral(" Downloading Mail #") + n + QStringLiteral(" ..."), false, 0},
+                 "TOP " + row.id + " 100" + kCrLf);
 }
 
 void Pop3Session::quit()
@@ -403,7 +244,7 @@ void Pop3Session::quit()
     abandonDeleteBatch();
     abandonHeaderBatch();
     // Nothing sent before is acted on any more: the list goes.
-    dropCommands();
+    inFlight.clear();
     SessionState = ssIdle;
     emit consoleEntry(QStringLiteral("QUIT "));
     send("QUIT" + kCrLf);
@@ -413,11 +254,18 @@ bool Pop3Session::sendTyped(const QString &typed)
 {
     if (!sock->Active())
         return false;
-    // Sent exactly as typed: no trimming, no change of case, no check. A
-    // command of the user's own: a batch running ends here.
-    abandonDeleteBatch();
-    abandonHeaderBatch();
-    sock->Socket()->SendString(encodeWireText(typed) + kCrLf);
+    // Sent exactly as typed: no trimming, no change of case, no check. Its
+    // reply is only shown, and a batch running goes on behind it. A line
+    // break pasted into the prompt makes the server read two commands, so
+    // each piece waits for a reply of its own.
+    const QByteArray bytes = encodeWireText(typed);
+    const QList<QByteArray> pieces = bytes.split('\n');
+    const bool first = inFlight.isEmpty();
+    for (const QByteArray &piece : pieces)
+        inFlight.push({ssWaitTyped, piece.left(16), typedReplyShape(piece), {}, QString(), false, 0});
+    if (first)
+        followQueue();
+    send(bytes + kCrLf);
     emit consoleEntry(QStringLiteral("? ") + typed);
     return true;
 }
@@ -426,8 +274,8 @@ bool Pop3Session::sendTyped(const QString &typed)
 
 void Pop3Session::cSockRead(QObject *, TClientWinSocket *Socket)
 {
-    // Everything that has arrived is taken before returning: Qt does not
-    // announce again bytes that came in while a nested event loop ran here.
+    // Everything that has arrived is taken before returning: Qt announces
+    // only bytes that come later.
     for (;;) {
         QByteArray chunk = Socket->ReceivePending();
         if (chunk.isEmpty())
@@ -436,72 +284,53 @@ void Pop3Session::cSockRead(QObject *, TClientWinSocket *Socket)
     }
 }
 
+void Pop3Session::showReceived(const QByteArray &chunk)
+{
+    // Shown as it came, trimmed; NUL bytes would end the text early on
+    // screen. A character the transport cut in two shows with the next read.
+    QByteArray shown = trimmedLow(shownText.complete(chunk));
+    shown.removeIf([](char c) { return c == '\0'; });
+    emit consoleEntry(decodeWireText(shown));
+}
+
 void Pop3Session::handleReceivedBytes(QByteArray chunk)
 {
-    if (!isCollecting(SessionState)) {
-        // Shown as it came; NUL bytes would end the text early on screen.
-        QByteArray shown = trimmedLow(chunk);
-        shown.removeIf([](char c) { return c == '\0'; });
-        emit consoleEntry(decodeWireText(shown));
-    }
+    if (isHidden(SessionState))
+        shownText.reset();
+    else
+        showReceived(chunk);
 
     QList<QByteArray> lines;
-    replyAssembler.setMaxLineLength(MaxLineLength);
+    replyAssembler.setMaxLineLength(maxLineLength);
     replyAssembler.feed(chunk, lines);
     if (replyAssembler.overflowed()) {
         giveUpConnection(QStringLiteral("Connection closed: the server sent a line longer than %1 MiB.")
-                             .arg(MaxLineLength / (1024 * 1024)));
+                             .arg(maxLineLength / (1024 * 1024)));
         return;
     }
     ReplyLines = lines;
-    for (QByteArray &line : lines) {
-        pendingBytes += line.size();
-        pendingReplyLines.push_back(std::move(line));
-    }
-    // Lines that wait for a nested loop to end (a viewer open for long) are
-    // bounded like a reply.
-    if (pendingBytes > MaxReplyBytes) {
-        giveUpConnection(QStringLiteral("Connection closed: the server sent more than %1 MiB while its replies waited.")
-                             .arg(MaxReplyBytes / (1024 * 1024)));
+    const quint64 connection = connectionsEnded;
+    dispatchLines(lines);
+    if (connection != connectionsEnded)
         return;
-    }
-    // A read inside a nested loop leaves its lines to the loop below it,
-    // so that lines are always handled in the order they came.
-    if (!dispatchingReplies)
-        dispatchReplyLines();
     // A status line is short; one that goes on and on without its break is
     // no POP3 server talking.
-    if (!isCollecting(SessionState) && replyAssembler.partialLength() > MaxStatusLineLength)
+    if (!isBody(SessionState) && replyAssembler.partialLength() > maxStatusLineLength)
         giveUpConnection(statusLineTooLong());
 }
 
-QString Pop3Session::statusLineTooLong() const
+void Pop3Session::dispatchLines(QList<QByteArray> &lines)
 {
-    return QStringLiteral("Connection closed: the server sent a status line longer than %1 KiB.")
-        .arg(MaxStatusLineLength / 1024);
-}
-
-void Pop3Session::giveUpConnection(const QString &reason)
-{
-    pendingReplyLines.clear();
-    pendingBytes = 0;
-    emit consoleEntry(reason);
-    // Raises the disconnect event at once.
-    sock->setActive(false);
-    replyAssembler.clear();
-}
-
-void Pop3Session::dispatchReplyLines()
-{
-    FlagScope dispatching(dispatchingReplies);
-    while (!pendingReplyLines.empty()) {
-        const QByteArray line = std::move(pendingReplyLines.front());
-        pendingReplyLines.pop_front();
-        pendingBytes -= line.size();
+    const quint64 connection = connectionsEnded;
+    for (QByteArray &line : lines) {
+        // What came after the connection ended (a listing that found the
+        // mailbox empty, a reply given up on) belongs to no conversation.
+        if (connection != connectionsEnded)
+            return;
         const std::uint8_t state = SessionState;
         char first = line.isEmpty() ? '\0' : line.at(0);
-        if (!isCollecting(state) && line != ".") {
-            if (line.size() > MaxStatusLineLength) {
+        if (!isBody(state) && line != ".") {
+            if (line.size() > maxStatusLineLength) {
                 giveUpConnection(statusLineTooLong());
                 return;
             }
@@ -513,7 +342,25 @@ void Pop3Session::dispatchReplyLines()
             first = status.at(0);
         }
         HandleReplyLine(first, state, line);
+        line = QByteArray();  // collected where needed; freed as it goes
     }
+}
+
+QString Pop3Session::statusLineTooLong() const
+{
+    return QStringLiteral("Connection closed: the server sent a status line longer than %1 KiB.")
+        .arg(maxStatusLineLength / 1024);
+}
+
+void Pop3Session::giveUpConnection(const QString &reason)
+{
+    emit consoleEntry(reason);
+    // Raises the disconnect event at once; the count tells the lines still
+    // to be dispatched that they came too late also where there was no
+    // connection to close.
+    ++connectionsEnded;
+    sock->setActive(false);
+    replyAssembler.clear();
 }
 
 void Pop3Session::HandleReplyLine(char FirstChar, std::uint8_t State, const QByteArray &Line)
@@ -523,7 +370,7 @@ void Pop3Session::HandleReplyLine(char FirstChar, std::uint8_t State, const QByt
     // is a dot with anything else on its line.
     if (Line == ".")
         handleEndMarker();
-    else if (isCollecting(State))
+    else if (isBody(State))
         handleStatusLine(FirstChar, State, Line);
     else
         handleStatusLine(FirstChar, State, trimmedLow(Line));
@@ -534,19 +381,24 @@ void Pop3Session::handleEndMarker()
     const std::uint8_t state = SessionState;
     // An end marker ends the reply of the oldest command, whatever came
     // before it.
-    const CommandInFlight done = finishCommand();
-    if (state == ssCapaBody) {
-        capabilitiesKnown(listsPipelining(MessageLines));
-        return;
-    }
+    const PendingCommand done = finishCommand();
     bool finish = true;
-    if (state == ssListBody) {
-        emit mailListed(ParseListing(MessageLines));
-        if (window->mailRowCount() == 0) {
-            sock->setActive(false);
-            emit mailboxEmpty();
-        }
-    } else if (state == ssReadBody || state == ssHeaderBody) {
+    bool batchEnded = false;
+    switch (state) {
+    case ssCapaBody:
+        capabilitiesKnown(listsCapability(MessageLines, "PIPELINING"));
+        return;
+    case ssTypedBody:
+    case ssWaitTyped:
+        // The reply to a typed command: shown, and that is all.
+        finish = false;
+        SessionState = ssIdle;
+        break;
+    case ssListBody:
+        listingEnded(done);
+        break;
+    case ssReadBody:
+    case ssHeaderBody:
         if (MessageLines.isEmpty()) {
             // No viewer will open to give the page back; a header batch
             // stops here.
@@ -554,65 +406,78 @@ void Pop3Session::handleEndMarker()
                 emit readAbandoned();
             else
                 abandonHeaderBatch();
-        } else {
-            const HeaderFields headers = ScanHeaders(MessageLines);
-            // A row whose message came, headers or read: its texts are
-            // filled in and its mark taken off.
-            if (!done.target.id.isEmpty())
-                emit headersReceived(done.target, headers, MessageLines);
-            // The page repaints between messages of a batch.
-            QCoreApplication::processEvents();
-            if (state == ssHeaderBody && done.pipelined) {
-                // The batch's next row goes out; " Done." only once the
-                // last of its replies has come. Rows checked meanwhile
-                // follow, as one at a time they would.
-                sendHeaders();
-                if (countInFlight(ssWaitHeader) > 0) {
-                    finish = false;
-                } else if (headerBatch) {
-                    headerBatch = false;
-                    const MailRowRef next = window->nextCheckedRow();
-                    if (next.row.isValid()) {
-                        finish = false;
-                        fetchHeaders(next);
-                    }
-                }
-            } else if (state == ssHeaderBody) {
-                // The next checked row, unless the user has started another
-                // command since this one.
-                if (done.sequence == commandsStarted) {
-                    const MailRowRef next = window->nextCheckedRow();
-                    if (next.row.isValid()) {
-                        finish = false;
-                        fetchHeader(next);
-                    }
-                }
-            } else {
-                SkipRest = false;
+            break;
+        }
+        if (state == ssReadBody) {
+            readEnded(done);
+            finish = false;
+            break;
+        }
+        // A row whose header came: its texts are filled in and its mark
+        // taken off.
+        if (!done.target.id.isEmpty())
+            emit headersReceived(done.target, ScanHeaders(MessageLines), MessageLines);
+        if (headerBatch.owns(done.batch)) {
+            // The batch's next rows go out; " Done." only once the last of
+            // its replies has come.
+            sendHeaders();
+            if (headerBatch.hasRowsLeft() || headerBatch.inFlight() > 0) {
                 finish = false;
-                // The viewer runs a modal loop: hand it its own copy.
-                const QList<QByteArray> lines = MessageLines;
-                emit messageRead(headers, lines);
-                // The message is over: what the server sends next (to
-                // commands typed in the console) is shown, not collected.
-                if (SessionState == ssReadBody)
-                    SessionState = ssIdle;
+            } else {
+                headerBatch.clear();
+                batchEnded = true;
             }
         }
-    } else if (state == ssWaitRead) {
+        break;
+    case ssWaitRead:
         // An end marker before the read's status line: no message will be
         // shown for this request.
         emit readAbandoned();
+        break;
+    default:
+        break;
     }
     if (finish) {
         emit statusAppended(QStringLiteral(" Done."));
         // A batch started after this command goes on; one whose DELE this
         // end marker was taken for does not.
-        if (!deleteInFlight())
+        if (deleteBatch.inFlight() == 0)
             abandonDeleteBatch();
         SessionState = ssIdle;
     }
     followQueue();
+    // Last: the window may start the next batch from here.
+    if (batchEnded)
+        emit headerBatchEnded();
+}
+
+void Pop3Session::listingEnded(const PendingCommand &)
+{
+    // Refresh List pressed again while a listing was owed: the list shows
+    // the reply to the last LIST sent, and the earlier ones are dropped.
+    if (inFlight.count(ssWaitList) > 0)
+        return;
+    const QList<ListingEntry> entries = listedOnce(MessageLines);
+    emit mailListed(entries);
+    if (entries.isEmpty()) {
+        sock->setActive(false);
+        emit mailboxEmpty();
+    }
+}
+
+void Pop3Session::readEnded(const PendingCommand &done)
+{
+    const HeaderFields headers = ScanHeaders(MessageLines);
+    // The row of the message read gets its texts and loses its mark, as
+    // for Get Header.
+    if (!done.target.id.isEmpty())
+        emit headersReceived(done.target, headers, MessageLines);
+    SkipRest = false;
+    emit messageRead(done.target, headers, MessageLines);
+    // The message is over: what the server sends next (to commands typed in
+    // the console) is shown, not collected.
+    if (SessionState == ssReadBody)
+        SessionState = ssIdle;
 }
 
 void Pop3Session::handleStatusLine(char FirstChar, std::uint8_t State, const QByteArray &Line)
@@ -623,10 +488,10 @@ void Pop3Session::handleStatusLine(char FirstChar, std::uint8_t State, const QBy
         finishCommand();
         if (ok) {
             SessionState = ssWaitPass;
-        } else if (!inFlight.empty() && inFlight.front().awaited == ssWaitPass) {
+        } else if (!inFlight.isEmpty() && inFlight.front().awaited == ssWaitPass) {
             // A refused USER: the reply to the PASS sent with it says no
             // more than this one did.
-            inFlight.front().awaited = ssWaitUser;
+            inFlight.setFrontAwaited(ssWaitUser);
         }
         emit userReplied();
         followQueue();
@@ -691,6 +556,15 @@ void Pop3Session::handleStatusLine(char FirstChar, std::uint8_t State, const QBy
             capabilitiesKnown(false);
         }
         break;
+    case ssWaitTyped:
+        if (ok && !inFlight.isEmpty() && inFlight.front().shape == ReplyShape::MultiLine) {
+            SessionState = ssTypedBody;
+            break;
+        }
+        finishCommand();
+        SessionState = ssIdle;
+        followQueue();
+        break;
     case ssReadBody:
         filterReadLine(Line);
         break;
@@ -700,6 +574,7 @@ void Pop3Session::handleStatusLine(char FirstChar, std::uint8_t State, const QBy
         collectLine(Line.startsWith("..") ? Line.mid(1) : Line);
         break;
     case ssWaitGreeting:
+        finishCommand();
         if (ok) {
             SessionState = ssWaitUser;
             // A new session: nothing of a read cut off by a lost connection
@@ -708,6 +583,7 @@ void Pop3Session::handleStatusLine(char FirstChar, std::uint8_t State, const QBy
             emit greeted();
             login(window->userName(), window->password());
         }
+        followQueue();
         break;
     default:
         break;
@@ -730,9 +606,9 @@ void Pop3Session::filterReadLine(const QByteArray &Line)
 void Pop3Session::collectLine(const QByteArray &line)
 {
     collectedBytes += line.size();
-    if (collectedBytes > MaxReplyBytes) {
+    if (collectedBytes > maxReplyBytes) {
         giveUpConnection(
-            QStringLiteral("Connection closed: the server's reply passed %1 MiB.").arg(MaxReplyBytes / (1024 * 1024)));
+            QStringLiteral("Connection closed: the server's reply passed %1 MiB.").arg(maxReplyBytes / (1024 * 1024)));
         return;
     }
     MessageLines.append(line);
@@ -742,40 +618,4 @@ void Pop3Session::clearMessageLines()
 {
     MessageLines.clear();
     collectedBytes = 0;
-}
-
-void Pop3Session::deleteStep()
-{
-    // Only the reply to a DELE deletes: a "+" for anything else (a command
-    // typed in the console after the batch) touches no row.
-    const CommandInFlight done = finishCommand();
-    if (done.awaited != ssWaitDelete) {
-        followQueue();
-        return;
-    }
-    emit mailDeleted(done.target);
-    emit statusAppended(QStringLiteral(" Done."));
-    QCoreApplication::processEvents();
-    // The batch's next rows or its end, unless a command started meanwhile
-    // has ended it already.
-    if (DeleteConfirmed) {
-        sendDeletes();
-        if (!deleteInFlight())
-            endDeleteBatch();
-    }
-    followQueue();
-}
-
-void Pop3Session::abandonDeleteBatch()
-{
-    DeleteConfirmed = false;
-    DeleteBatch.clear();
-    if (waitingBatch == DeleteBatchWaits)
-        waitingBatch = NoBatch;
-}
-
-void Pop3Session::endDeleteBatch()
-{
-    abandonDeleteBatch();
-    emit deleteBatchEnded();
 }

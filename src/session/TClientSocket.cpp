@@ -2,7 +2,9 @@
 
 #include "session/TClientWinSocket.h"
 
-TClientSocket::TClientSocket(QObject *owner) : QObject(owner), connection(new TClientWinSocket(this)) {}
+TClientSocket::TClientSocket(QObject *owner) : QObject(owner), connection(new TClientWinSocket(this))
+{
+}
 
 TClientSocket::~TClientSocket()
 {

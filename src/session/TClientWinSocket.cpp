@@ -599,8 +599,8 @@ void TClientWinSocket::discard(QAbstractSocket *s)
 
 bool TClientWinSocket::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == readWatch && connected && pendingErrno == 0
-        && (event->type() == QEvent::SockAct || event->type() == QEvent::SockClose))
+    if (watched == readWatch && connected && pendingErrno == 0 &&
+        (event->type() == QEvent::SockAct || event->type() == QEvent::SockClose))
         pendingErrno = takePendingErrno(readWatch->socket());
     return QObject::eventFilter(watched, event);
 }

@@ -1,0 +1,192 @@
+// The batches of the conversation: Get Header over the rows handed in, the
+// delete batch the user confirmed, and the server's capabilities that decide
+// whether their commands are pipelined.
+
+#include "base/WireText.h"
+#include "session/Pop3Session.h"
+
+#include <QList>
+
+#include <algorithm>
+#include <optional>
+#include <utility>
+
+namespace {
+
+const QByteArray kCrLf = QByteArrayLiteral("\r\n");
+
+}  // namespace
+
+// --- Get Header ---
+
+void Pop3Session::fetchHeaders(const QList<MailRowRef> &rows)
+{
+    abandonHeaderBatch();
+    abandonDeleteBatch();
+    headerBatch.start(rows, true, ++batchesStarted);
+    if (!headerBatch.isRunning())
+        return;
+    if (!waitForCapabilities(HeaderBatchWaits, headerBatch.rowsLeft()))
+        sendHeaders();
+}
+
+void Pop3Session::fetchHeader(const MailRowRef &row)
+{
+    headerBatch.commandSent();
+    const QString n = decodeWireText(row.id);
+    emit consoleEntry(QStringLiteral("? TOP ") + n + QStringLiteral(" 0"));
+    startCommand({ssWaitHeader, "TOP", ReplyShape::MultiLine, row,
+                  QStringLiteral(" Downloading Mail #") + n + QStringLiteral(" Header ..."), false,
+                  headerBatch.number()},
+                 "TOP " + row.id + " 0" + kCrLf);
+}
+
+void Pop3Session::sendHeaders()
+{
+    const int window = batchWindow();
+    while (headerBatch.isRunning() && headerBatch.inFlight() < window) {
+        const std::optional<MailRowRef> next = headerBatch.takeNext();
+        if (!next)
+            break;
+        fetchHeader(*next);
+    }
+    // Every row was withdrawn before it went out: nothing will end it.
+    if (!headerBatch.hasRowsLeft() && headerBatch.inFlight() == 0)
+        headerBatch.clear();
+}
+
+void Pop3Session::abandonHeaderBatch()
+{
+    headerBatch.clear();
+    if (waitingBatch == HeaderBatchWaits)
+        waitingBatch = NoBatch;
+}
+
+// --- the delete batch ---
+
+void Pop3Session::deleteRows(const QList<MailRowRef> &rows, bool byCheck)
+{
+    // A confirmed batch runs: each reply carries it on; a press meanwhile is
+    // no new batch.
+    if (DeleteConfirmed)
+        return;
+    deleteBatch.start(rows, byCheck, ++batchesStarted);
+    DeleteConfirmed = deleteBatch.isRunning();
+    if (!DeleteConfirmed)
+        return;
+    abandonHeaderBatch();
+    if (waitForCapabilities(DeleteBatchWaits, deleteBatch.rowsLeft()))
+        return;
+    sendDeletes();
+    if (deleteBatch.inFlight() == 0)
+        abandonDeleteBatch();
+}
+
+void Pop3Session::rowsUnchecked(const QList<QByteArray> &ids)
+{
+    for (const QByteArray &id : ids) {
+        headerBatch.withdraw(id);
+        deleteBatch.withdraw(id);
+    }
+}
+
+void Pop3Session::sendDeletes()
+{
+    const int window = batchWindow();
+    while (DeleteConfirmed && deleteBatch.inFlight() < window && sendNextDelete()) {
+    }
+}
+
+bool Pop3Session::sendNextDelete()
+{
+    while (const std::optional<MailRowRef> next = deleteBatch.takeNext()) {
+        // Gone from the list (a new listing, Save & Quit): not to be deleted.
+        if (!next->row.isValid())
+            continue;
+        const QString n = decodeWireText(next->id);
+        emit consoleEntry(QStringLiteral("DELE ") + n);
+        deleteBatch.commandSent();
+        startCommand({ssWaitDelete, "DELE", ReplyShape::StatusLine, *next,
+                      QStringLiteral("Deleting Mail #") + n + QStringLiteral(" ..."), false, deleteBatch.number()},
+                     "DELE " + next->id + kCrLf);
+        return true;
+    }
+    return false;
+}
+
+void Pop3Session::deleteStep()
+{
+    // Only the reply to a DELE deletes: a "+" for anything else touches no
+    // row.
+    const PendingCommand done = finishCommand();
+    if (done.awaited != ssWaitDelete) {
+        followQueue();
+        return;
+    }
+    emit mailDeleted(done.target);
+    emit statusAppended(QStringLiteral(" Done."));
+    // The batch's next rows or its end, unless a command started meanwhile
+    // has ended it already.
+    if (DeleteConfirmed) {
+        sendDeletes();
+        if (deleteBatch.inFlight() == 0)
+            endDeleteBatch();
+    }
+    followQueue();
+}
+
+void Pop3Session::abandonDeleteBatch()
+{
+    DeleteConfirmed = false;
+    deleteBatch.clear();
+    if (waitingBatch == DeleteBatchWaits)
+        waitingBatch = NoBatch;
+}
+
+void Pop3Session::endDeleteBatch()
+{
+    abandonDeleteBatch();
+    emit deleteBatchEnded();
+}
+
+// --- pipelining ---
+
+int Pop3Session::batchWindow() const
+{
+    return capability == Capability::Pipelines && pipeliningAllowed ? std::max(pipelineWindow, 1) : 1;
+}
+
+bool Pop3Session::waitForCapabilities(int batch, qsizetype rows)
+{
+    if (!pipeliningAllowed || rows < 2)
+        return false;
+    if (capability == Capability::Unknown)
+        askCapabilities();
+    if (capability != Capability::Asked)
+        return false;
+    waitingBatch = batch;
+    return true;
+}
+
+void Pop3Session::askCapabilities()
+{
+    capability = Capability::Asked;
+    emit consoleEntry(QStringLiteral("? CAPA"));
+    startCommand({ssWaitCapa, "CAPA", ReplyShape::MultiLine, {}, QString(), false, 0}, "CAPA" + kCrLf);
+}
+
+void Pop3Session::capabilitiesKnown(bool pipelines)
+{
+    capability = pipelines ? Capability::Pipelines : Capability::OneAtATime;
+    if (inFlight.isEmpty())
+        SessionState = ssIdle;
+    followQueue();
+    const int waiting = std::exchange(waitingBatch, NoBatch);
+    if (waiting == HeaderBatchWaits && headerBatch.isRunning())
+        sendHeaders();
+    if (waiting == DeleteBatchWaits && DeleteConfirmed) {
+        sendDeletes();
+        if (deleteBatch.inFlight() == 0)
+            abandonDeleteBatch();
+    }
+}
