@@ -126,12 +126,23 @@ void ConsoleTest::replyFollowsEcho()
     c.server.send("+OK\r\n").expect("user bob").expect("pass pw").reply({"+OK", "+OK"});
     c.server.expect("LIST").reply({"+OK", "1 10", "."});
     c.server.expect("STAT").reply({"+OK 2 320"});
+    // The transport cuts a character in two: it shows once, as sent, with
+    // the read that completes it.
+    c.server.expect("NOOP").chunks({"+OK Zo\xC3", "\xAB Stra\xC3",
+                                    "\x9F"
+                                    "er\r\n"},
+                                   30);
     QVERIFY(c.up());
     QTRY_COMPARE(c.w.session->state(), std::uint8_t(ssIdle));
     c.w.txtCmdPrompt->setText(QStringLiteral("STAT"));
     QTest::keyClick(c.w.txtCmdPrompt, Qt::Key_Enter);
     QTRY_COMPARE(c.console().last(), QStringLiteral("+OK 2 320"));
     QCOMPARE(c.console().at(c.console().size() - 2), QStringLiteral("? STAT"));
+    c.w.txtCmdPrompt->setText(QStringLiteral("NOOP"));
+    QTest::keyClick(c.w.txtCmdPrompt, Qt::Key_Enter);
+    QTRY_COMPARE(c.console().last(), QStringLiteral("\u00DFer"));
+    QCOMPARE(c.console().mid(c.console().size() - 4),
+             (QStringList{"? NOOP", "+OK Zo", QStringLiteral("\u00EB Stra"), QStringLiteral("\u00DFer")}));
 }
 
 void ConsoleTest::clearEmptiesLog()

@@ -1,3 +1,4 @@
+#include "session/CommandQueue.h"
 #include "session/HeaderDecoding.h"
 #include "session/Pop3Parsing.h"
 
@@ -19,6 +20,10 @@ private slots:
     void decodeHeaders_data();
     void decodeHeaders();
     void decodeHostileHeaders();
+    void listsCapability_data();
+    void listsCapability();
+    void typedReplyShape_data();
+    void typedReplyShape();
 };
 
 void TestPop3Parsing::parseListing_data()
@@ -28,12 +33,11 @@ void TestPop3Parsing::parseListing_data()
 
     QTest::newRow("no lines") << Lines{} << Pairs{};
     QTest::newRow("simple") << Lines{"1 120"} << Pairs{{"1", "120"}};
-    QTest::newRow("several in order")
-        << Lines{"3 1520", "1 99", "12 345"} << Pairs{{"3", "1520"}, {"1", "99"}, {"12", "345"}};
+    QTest::newRow("several in order") << Lines{"3 1520", "1 99", "12 345"}
+                                      << Pairs{{"3", "1520"}, {"1", "99"}, {"12", "345"}};
     QTest::newRow("trailing word") << Lines{"12 345 x"} << Pairs{{"12", "345"}};
-    QTest::newRow("unusable lines")
-        << Lines{"0 5", "+OK 2 messages", "abc 12", "-1 3", " 1 3", "", ".", "2 7"}
-        << Pairs{{"2", "7"}};
+    QTest::newRow("unusable lines") << Lines{"0 5", "+OK 2 messages", "abc 12", "-1 3", " 1 3", "", ".", "2 7"}
+                                    << Pairs{{"2", "7"}};
     QTest::newRow("number alone") << Lines{"7"} << Pairs{{"7", ""}};
     QTest::newRow("number and blank") << Lines{"7 "} << Pairs{{"7", ""}};
     QTest::newRow("two blanks") << Lines{"1  120"} << Pairs{{"1", ""}};
@@ -42,16 +46,12 @@ void TestPop3Parsing::parseListing_data()
     QTest::newRow("tab before size is trimmed") << Lines{"1 \t120 x"} << Pairs{{"1", "120"}};
     QTest::newRow("stray CR trimmed") << Lines{"4 200\r"} << Pairs{{"4", "200"}};
     // The window holds 20 characters after the number's blank.
-    QTest::newRow("19 chars then blank")
-        << Lines{"5 " + QByteArray(19, '8') + " tail"} << Pairs{{"5", QByteArray(19, '8')}};
-    QTest::newRow("20 chars at line end")
-        << Lines{"5 " + QByteArray(20, '8')} << Pairs{{"5", ""}};
-    QTest::newRow("19 chars at line end")
-        << Lines{"5 " + QByteArray(19, '8')} << Pairs{{"5", QByteArray(19, '8')}};
-    QTest::newRow("20 chars then blank")
-        << Lines{"5 " + QByteArray(20, '8') + " tail"} << Pairs{{"5", ""}};
-    QTest::newRow("high bytes kept")
-        << Lines{QByteArray("9 \xe4\xf6 z")} << Pairs{{"9", QByteArray("\xe4\xf6")}};
+    QTest::newRow("19 chars then blank") << Lines{"5 " + QByteArray(19, '8') + " tail"}
+                                         << Pairs{{"5", QByteArray(19, '8')}};
+    QTest::newRow("20 chars at line end") << Lines{"5 " + QByteArray(20, '8')} << Pairs{{"5", ""}};
+    QTest::newRow("19 chars at line end") << Lines{"5 " + QByteArray(19, '8')} << Pairs{{"5", QByteArray(19, '8')}};
+    QTest::newRow("20 chars then blank") << Lines{"5 " + QByteArray(20, '8') + " tail"} << Pairs{{"5", ""}};
+    QTest::newRow("high bytes kept") << Lines{QByteArray("9 \xe4\xf6 z")} << Pairs{{"9", QByteArray("\xe4\xf6")}};
 }
 
 void TestPop3Parsing::parseListing()
@@ -81,32 +81,25 @@ void TestPop3Parsing::scanHeaders_data()
     QTest::addColumn<QByteArray>("recipient");
 
     QTest::newRow("no lines") << Lines{} << QByteArray() << QByteArray() << QByteArray();
-    QTest::newRow("all three")
-        << Lines{"Return-Path: <a@b>", "From: Ann <a@b>", "To: bob@c", "Subject: Hello", ""}
-        << QByteArray("Hello") << QByteArray("Ann <a@b>") << QByteArray("bob@c");
-    QTest::newRow("case-sensitive")
-        << Lines{"Subject: Hello", "subject: x", "FROM: y", "to: z"}
-        << QByteArray("Hello") << QByteArray() << QByteArray();
-    QTest::newRow("last wins")
-        << Lines{"To: first", "To: second"} << QByteArray() << QByteArray() << QByteArray("second");
+    QTest::newRow("all three") << Lines{"Return-Path: <a@b>", "From: Ann <a@b>", "To: bob@c", "Subject: Hello", ""}
+                               << QByteArray("Hello") << QByteArray("Ann <a@b>") << QByteArray("bob@c");
+    QTest::newRow("case-sensitive") << Lines{"Subject: Hello", "subject: x", "FROM: y", "to: z"} << QByteArray("Hello")
+                                    << QByteArray() << QByteArray();
+    QTest::newRow("last wins") << Lines{"To: first", "To: second"} << QByteArray() << QByteArray()
+                               << QByteArray("second");
     QTest::newRow("no blank after colon")
-        << Lines{"Subject:Hello", "Subject:", "From:x", "To:y"}
-        << QByteArray() << QByteArray() << QByteArray();
-    QTest::newRow("blank only replaces")
-        << Lines{"Subject: Old", "Subject: "} << QByteArray() << QByteArray() << QByteArray();
+        << Lines{"Subject:Hello", "Subject:", "From:x", "To:y"} << QByteArray() << QByteArray() << QByteArray();
+    QTest::newRow("blank only replaces") << Lines{"Subject: Old", "Subject: "} << QByteArray() << QByteArray()
+                                         << QByteArray();
     QTest::newRow("body line replaces sender")
-        << Lines{"From: header@x", "", "Hi,", "From: body@y"}
-        << QByteArray() << QByteArray("body@y") << QByteArray();
+        << Lines{"From: header@x", "", "Hi,", "From: body@y"} << QByteArray() << QByteArray("body@y") << QByteArray();
     QTest::newRow("continuation not joined")
-        << Lines{"Subject: part one", " part two"}
-        << QByteArray("part one") << QByteArray() << QByteArray();
+        << Lines{"Subject: part one", " part two"} << QByteArray("part one") << QByteArray() << QByteArray();
     QTest::newRow("leading blank does not match")
         << Lines{" Subject: x", "\tFrom: y"} << QByteArray() << QByteArray() << QByteArray();
-    QTest::newRow("rest kept raw")
-        << Lines{"Subject: =?UTF-8?B?SGk=?=  ", "To:  two blanks"}
-        << QByteArray("=?UTF-8?B?SGk=?=  ") << QByteArray() << QByteArray(" two blanks");
-    QTest::newRow("short lines")
-        << Lines{"S", "Subject", "To:", "Fr"} << QByteArray() << QByteArray() << QByteArray();
+    QTest::newRow("rest kept raw") << Lines{"Subject: =?UTF-8?B?SGk=?=  ", "To:  two blanks"}
+                                   << QByteArray("=?UTF-8?B?SGk=?=  ") << QByteArray() << QByteArray(" two blanks");
+    QTest::newRow("short lines") << Lines{"S", "Subject", "To:", "Fr"} << QByteArray() << QByteArray() << QByteArray();
 }
 
 void TestPop3Parsing::scanHeaders()
@@ -258,4 +251,41 @@ void TestPop3Parsing::decodeHostileHeaders()
 }
 
 QTEST_GUILESS_MAIN(TestPop3Parsing)
+void TestPop3Parsing::listsCapability_data()
+{
+    QTest::addColumn<Lines>("lines");
+    QTest::addColumn<bool>("pipelines");
+    QTest::newRow("listed") << Lines{"TOP", "PIPELINING", "UIDL"} << true;
+    QTest::newRow("any case, blanks around") << Lines{"  pipelining \r"} << true;
+    QTest::newRow("with an argument") << Lines{"PIPELINING 5"} << true;
+    QTest::newRow("inside a longer word") << Lines{"XPIPELININGX", "PIPELININGS"} << false;
+    QTest::newRow("not the first word") << Lines{"X-NOTE PIPELINING"} << false;
+    QTest::newRow("none") << Lines{} << false;
+}
+
+void TestPop3Parsing::listsCapability()
+{
+    QFETCH(Lines, lines);
+    QFETCH(bool, pipelines);
+    QCOMPARE(::listsCapability(lines, "PIPELINING"), pipelines);
+}
+
+void TestPop3Parsing::typedReplyShape_data()
+{
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<bool>("body");
+    for (const char *line : {"LIST", "list", "UIDL", "LIST  ", "RETR 2", "TOP 5 0", "top 1 100", "CAPA", "  RETR 1"})
+        QTest::newRow(line) << QByteArray(line) << true;
+    for (const char *line : {"LIST 2", "UIDL 7", "STAT", "NOOP", "DELE 1", "RSET", "QUIT", "USER x", "", "LISTX",
+                             "RETRY 1", "XTOP 1 0", "HELLO WORLD"})
+        QTest::newRow(*line ? line : "empty") << QByteArray(line) << false;
+}
+
+void TestPop3Parsing::typedReplyShape()
+{
+    QFETCH(QByteArray, line);
+    QFETCH(bool, body);
+    QCOMPARE(::typedReplyShape(line) == ReplyShape::MultiLine, body);
+}
+
 #include "tst_pop3parsing.moc"

@@ -56,6 +56,14 @@ private slots:
     void readWithAllCheckedAndNoSelection();
     void cutOffReadDoesNotBlockNextLogin();
     void consoleShownAfterViewerCloses();
+
+    // Every reply to its own command, whoever sent it.
+    void typedTopBeforeGetHeader();
+    void typedListDuringHeaderBatch();
+    void refreshListPressedTwice();
+    void typedRetrDuringDeleteBatch();
+    void lostConnectionEndsDeleteBatch();
+    void statusTextStaysBounded();
 };
 
 namespace {
@@ -114,6 +122,16 @@ struct Session {
     }
 
     QStringList console() const { return w.Memo1->text().split(QLatin1Char('\n')); }
+
+    // A line typed on the console and sent with Enter.
+    void type(const QString &line)
+    {
+        w.txtCmdPrompt->setText(line);
+        QChar key(13);
+        w.txtCmdPromptKeyPress(w.txtCmdPrompt, key);
+    }
+
+    QByteArray subject(int row) const { return w.mailModel->subItem(row, MailRow::Subject); }
 
     void select(const QList<int> &rows)
     {
@@ -297,8 +315,8 @@ void SessionTest::readSkipsAttachment()
     Session s;
     QVERIFY(s.start());
     s.server.expect("TOP 2 100")
-        .reply({"+OK", "From: a@x", "To: b@y", "Subject: pics", "Content-Type: multipart/mixed", "", "--XYZ",
-                "hello", "--XYZ", "Content-Type: image/png", "AAAA", "--XYZ", "BBBB", "--XYZ--", "."});
+        .reply({"+OK", "From: a@x", "To: b@y", "Subject: pics", "Content-Type: multipart/mixed", "", "--XYZ", "hello",
+                "--XYZ", "Content-Type: image/png", "AAAA", "--XYZ", "BBBB", "--XYZ--", "."});
     s.select({1});
     s.w.btnReadClick();
     QVERIFY(!s.w.pageGUI->isEnabled());
@@ -311,7 +329,8 @@ void SessionTest::readSkipsAttachment()
     QCOMPARE(v.subject, QByteArray("pics"));
     QCOMPARE(v.lines, (QByteArrayList{"From: a@x", "To: b@y", "Subject: pics", "Content-Type: multipart/mixed", "",
                                       "--XYZ", "hello", "--XYZ"}));
-    QCOMPARE(s.w.msgBar->text(), QStringLiteral(" Downloading Mail #2 ... Skipping attachment ... Skipping attachment ..."));
+    QCOMPARE(s.w.msgBar->text(),
+             QStringLiteral(" Downloading Mail #2 ... Skipping attachment ... Skipping attachment ..."));
     QVERIFY(s.w.pageGUI->isEnabled());
     QVERIFY(!s.w.session->skippingRest());
     QCOMPARE(s.w.mailModel->subItem(1, 1), QByteArray("pics"));
@@ -530,11 +549,14 @@ void SessionTest::dotLinesInBodyAreData()
     s.w.btnReadClick();
     QTRY_COMPARE(s.viewed.size(), 1);
     QCOMPARE(s.viewed.first().lines, (QByteArrayList{"Subject: dots", "", ".", ".hidden"}));
-    s.server.expect("TOP 2 0").reply({"+OK", "Subject: x", "..Subject: y", "."});
+    // Only "." exactly ends a reply: not one with a blank before it or a
+    // stray CR after it.
+    s.server.expect("TOP 2 0").reply({"+OK", "Subject: x", " .", ".\r", "..Subject: y", "From: f", "."});
     s.select({1});
     s.w.btnHeaderClick();
     QTRY_COMPARE(s.w.session->state(), std::uint8_t(ssIdle));
     QCOMPARE(s.w.mailModel->subItem(1, 1), QByteArray("x"));
+    QCOMPARE(s.w.mailModel->subItem(1, 2), QByteArray("f"));
     QCOMPARE(s.viewed.size(), 1);
     CHECK_SERVER(s);
 }
@@ -747,6 +769,145 @@ void SessionTest::consoleShownAfterViewerCloses()
     QTRY_COMPARE(s.console().last(), QStringLiteral("+OK 3 620"));
     QCOMPARE(s.viewed.size(), 1);
     CHECK_SERVER(s);
+}
+
+namespace {
+
+const QByteArrayList kFiveRows{"1 100", "2 200", "3 300", "4 400", "5 500"};
+
+QByteArrayList header(const QByteArray &n)
+{
+    return {"+OK", "Subject: message " + n, "From: sender" + n + "@example.org", "."};
+}
+
+}  // namespace
+
+void SessionTest::typedTopBeforeGetHeader()
+{
+    // The typed TOP is answered first; Get Header's reply is the second one,
+    // and only it fills row 1.
+    Session s;
+    QVERIFY(s.start(kFiveRows));
+    s.server.expect("TOP 5 0").expect("TOP 1 0").pause(30).reply(header("5")).reply(header("1"));
+    s.type(QStringLiteral("TOP 5 0"));
+    s.w.mailModel->setRowChecked(0, true);
+    s.w.btnHeaderClick();
+    QTRY_VERIFY(s.server.scriptDone());
+    QTRY_COMPARE(s.w.session->commandsInFlight(), 0);
+    QCOMPARE(s.subject(0), QByteArray("message 1"));
+    for (int row = 1; row < 5; ++row)
+        QCOMPARE(s.subject(row), QByteArray());
+    // The typed command's reply is on the console, body and all.
+    QVERIFY(s.console().contains(QStringLiteral("Subject: message 5")));
+    QCOMPARE(s.w.CheckedCount, 0);
+    CHECK_SERVER(s);
+}
+
+void SessionTest::typedListDuringHeaderBatch()
+{
+    // One header at a time (no PIPELINING); a LIST typed while the first
+    // is owed takes its place between two of the batch's commands.
+    Session s;
+    QVERIFY(s.start(kFiveRows));
+    s.server.expect("CAPA").reply({"-ERR"});
+    s.server.expect("TOP 1 0").expect("LIST").pause(30).reply(header("1"));
+    s.server.reply({"+OK 5 messages", "1 100", "2 200", "3 300", "4 400", "5 500", "."});
+    s.server.expect("TOP 2 0").reply(header("2")).expect("TOP 3 0").reply(header("3"));
+    for (const int row : {0, 1, 2})
+        s.w.mailModel->setRowChecked(row, true);
+    s.w.btnHeaderClick();
+    QTRY_COMPARE(s.sent("TOP").size(), 1);
+    s.type(QStringLiteral("LIST"));
+    QTRY_VERIFY(s.server.scriptDone());
+    QTRY_COMPARE(s.w.session->commandsInFlight(), 0);
+    QCOMPARE(s.subject(0), QByteArray("message 1"));
+    QCOMPARE(s.subject(1), QByteArray("message 2"));
+    QCOMPARE(s.subject(2), QByteArray("message 3"));
+    // The typed listing is shown, and the list is as it was.
+    QCOMPARE(s.ids(), (QByteArrayList{"1", "2", "3", "4", "5"}));
+    QVERIFY(s.console().contains(QStringLiteral("+OK 5 messages")));
+    QVERIFY(s.w.msgBar->text().endsWith(QStringLiteral(" Done.")));
+    CHECK_SERVER(s);
+}
+
+void SessionTest::refreshListPressedTwice()
+{
+    Session s;
+    QVERIFY(s.start());
+    s.w.mailModel->setRowChecked(1, true);
+    s.server.expect("LIST").expect("LIST").pause(30);
+    s.server.reply({"+OK", "1 120", "2 200", "3 300", "."}).reply({"+OK", "1 120", "3 300", "4 400", "."});
+    s.w.btnListClick();
+    s.w.btnListClick();
+    QTRY_VERIFY(s.server.scriptDone());
+    QTRY_COMPARE(s.w.session->commandsInFlight(), 0);
+    // The reply to the last LIST sent, each message once.
+    QCOMPARE(s.ids(), (QByteArrayList{"1", "3", "4"}));
+    QCOMPARE(s.w.CheckedCount, 0);
+    CHECK_SERVER(s);
+}
+
+void SessionTest::typedRetrDuringDeleteBatch()
+{
+    // A message read on the console while a delete batch runs one DELE at
+    // a time: the batch goes on behind it, and the read only shows.
+    Session s;
+    QVERIFY(s.start({"1 100", "2 200", "3 300", "4 400"}));
+    s.server.expect("CAPA").reply({"-ERR"});
+    s.server.expect("DELE 3").expect("RETR 2").pause(30).reply({"+OK deleted"});
+    s.server.reply({"+OK 40 octets", "Subject: message 2", "", "body of two", "."});
+    s.server.expect("DELE 4").reply({"+OK deleted"});
+    s.w.mailModel->setRowChecked(2, true);
+    s.w.mailModel->setRowChecked(3, true);
+    s.f.desktop.setNextAnswer(BoxButton::Yes);
+    s.w.btnDeleteClick();
+    QTRY_COMPARE(s.sent("DELE").size(), 1);
+    s.type(QStringLiteral("RETR 2"));
+    QTRY_VERIFY(s.server.scriptDone());
+    QTRY_VERIFY(!s.w.session->deleteConfirmed());
+    QCOMPARE(s.ids(), (QByteArrayList{"1", "2"}));
+    QCOMPARE(s.subject(1), QByteArray());
+    QVERIFY(s.viewed.isEmpty());
+    QVERIFY(s.console().contains(QStringLiteral("body of two")));
+    CHECK_SERVER(s);
+}
+
+void SessionTest::lostConnectionEndsDeleteBatch()
+{
+    // The connection goes while a batch's DELE is owed: the batch is over,
+    // its buttons off, and the next Delete asks again.
+    Session s;
+    QVERIFY(s.start());
+    s.server.expect("CAPA").reply({"-ERR"}).expect("DELE 1").close();
+    s.w.AllMail->click();
+    s.f.desktop.setNextAnswer(BoxButton::Yes);
+    s.w.btnDeleteClick();
+    QTRY_VERIFY(!s.w.cSock->Active());
+    QVERIFY(!s.w.session->deleteConfirmed());
+    QVERIFY(!s.w.btnDelete->isEnabled());
+    QCOMPARE(s.ids(), (QByteArrayList{"1", "2", "3"}));
+    const qsizetype questions = s.f.desktop.boxes.size();
+    QVERIFY(s.start());
+    s.w.mailModel->setRowChecked(0, true);
+    s.f.desktop.setNextAnswer(BoxButton::No);
+    s.w.btnDeleteClick();
+    QCOMPARE(s.f.desktop.boxes.size(), questions + 1);
+    CHECK_SERVER(s);
+}
+
+void SessionTest::statusTextStaysBounded()
+{
+    // A server that sends end markers by the thousand: each appends " Done."
+    // until the status text reaches its cap, and no further.
+    Session s;
+    QVERIFY(s.start());
+    QByteArray dots;
+    for (int i = 0; i < 1000; ++i)
+        dots += ".\r\n";
+    s.server.sendRaw(dots);
+    QTRY_VERIFY(s.w.msgBar->text().size() > TForm1::MaxStatusTextLength - 6);
+    QVERIFY(s.w.msgBar->text().size() <= TForm1::MaxStatusTextLength);
+    QVERIFY(s.w.msgBar->text().endsWith(QStringLiteral(" Done.")));
 }
 
 QTEST_MAIN(SessionTest)
