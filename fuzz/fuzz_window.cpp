@@ -13,24 +13,30 @@
 // Bit 1 of that byte: the honest server lists PIPELINING in its CAPA reply
 // (else refuses CAPA); bits 2-3: the window of commands a pipelined batch
 // keeps in flight, 1 to 4.
-// The user presses command buttons at any time, also while replies are
-// owed: each reply must act on the row its own command went out for.
+// The user presses command buttons and types console lines at any time,
+// also while replies are owed: each reply must act on the row its own
+// command went out for, and the reply to a typed line is only shown.
 //
 // Properties, for both: nothing crashes or trips a sanitizer; the window's
 // count of checked rows matches the list; every DELE goes out for a row of
 // the batch confirmed by the last Yes, marked at that Yes and, if it was
 // checked then, not unchecked since; a row leaves the list during a read
-// only when a DELE went out for it (or the whole list was replaced, as a new
-// listing does); QUIT goes out only from Save & Quit.
+// only with the "+" to its own DELE (or when the whole list is replaced, as a
+// new listing does); each message number is listed at most once; QUIT goes
+// out only from Save & Quit; the console's log is every echo and every read
+// in the order they happened.
 // With the honest server also: every Subject, From and To a row shows comes
-// from the TOP reply for that row's own message, and the viewer shows the
-// lines of the message the read went out for.
+// from the reply for that row's own message; a read shows the lines of the
+// message it went out for; a listing leaves the list holding exactly the
+// server's messages not deleted.
 //
 // Input after the first byte: records of one byte, kind in the high nibble
 // and an argument in the low one.
-//   0-5  honest: answer the oldest unanswered command (arg bit 0: refuse a
+//   0-4  honest: answer the oldest unanswered command (arg bit 0: refuse a
 //        TOP or DELE; the reply is cut into reads at the positions given by
 //        the next two bytes); hostile: a raw chunk, its length byte and bytes
+//   5  type console line arg (kTyped; a message number from the next byte,
+//      or for 14 a length byte and that many bytes of text)
 //   6  toggle the mark of row arg       7  select row arg (15: none)
 //   8  "All"   9  "Selected"   10 Get Header   11 Read Mail
 //   12 Delete (arg odd: answered Yes)   13 Refresh List
@@ -41,6 +47,7 @@
 
 #include "FuzzCheck.h"
 #include "app/TForm1.h"
+#include "controls/ConsoleView.h"
 #include "mailbox/MailListModel.h"
 #include "mailbox/MailListView.h"
 #include "support/DesktopStub.h"
@@ -48,8 +55,10 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QItemSelectionModel>
+#include <QLineEdit>
 #include <QPersistentModelIndex>
 #include <QPushButton>
+#include <QSet>
 #include <QTemporaryDir>
 
 #include <cstddef>
@@ -112,15 +121,22 @@ public:
     std::deque<QByteArray> commands;
     // Whether CAPA lists PIPELINING.
     bool pipelines = false;
-    // The message a read is being answered for (empty when none).
-    QByteArray reading;
 
     void sent(const QByteArray &text)
     {
-        for (const QByteArray &line : text.split('\n')) {
-            if (!line.isEmpty())
-                commands.push_back(line.endsWith('\r') ? line.chopped(1) : line);
-        }
+        // Every piece up to a LF is a command, an empty one included.
+        QList<QByteArray> pieces = text.split('\n');
+        pieces.removeLast();
+        for (const QByteArray &line : pieces)
+            commands.push_back(line.endsWith('\r') ? line.chopped(1) : line);
+    }
+
+    QByteArray body(const QList<QByteArray> &lines) const
+    {
+        QByteArray reply = "+OK\r\n";
+        for (const QByteArray &line : lines)
+            reply += (line.startsWith('.') ? "." + line : line) + "\r\n";
+        return reply + ".\r\n";
     }
 
     QByteArray answer(bool refuse)
@@ -131,36 +147,52 @@ public:
         commands.pop_front();
         const QList<QByteArray> words = command.split(' ');
         const QByteArray verb = words.value(0).toUpper();
-        const auto found = mailbox.find(words.value(1));
+        const QByteArray number = words.value(1);
+        const auto found = mailbox.find(number);
         const bool exists = found != mailbox.end() && !found->second.deleted;
-        reading.clear();
-        if (verb == "LIST") {
+        if ((verb == "LIST" || verb == "UIDL") && number.isEmpty()) {
             QByteArray reply = "+OK\r\n";
             for (const auto &[id, message] : mailbox) {
                 if (!message.deleted)
-                    reply += id + ' ' + QByteArray::number(message.lines.size() * 10 + 1) + "\r\n";
+                    reply += id + ' ' + (verb == "LIST" ? size(message) : "uid" + id) + "\r\n";
             }
             return reply + ".\r\n";
         }
-        if (verb == "TOP" && exists && !refuse) {
-            if (words.value(2) == "100")
-                reading = words.value(1);
-            QByteArray reply = "+OK\r\n";
-            for (const QByteArray &line : found->second.lines)
-                reply += (line.startsWith('.') ? "." + line : line) + "\r\n";
-            return reply + ".\r\n";
-        }
+        if ((verb == "LIST" || verb == "UIDL") && exists)
+            return "+OK " + number + ' ' + (verb == "LIST" ? size(found->second) : "uid" + number) + "\r\n";
+        if ((verb == "TOP" || verb == "RETR") && exists && !refuse)
+            return body(found->second.lines);
         if (verb == "DELE" && exists && !refuse) {
             found->second.deleted = true;
             return "+OK\r\n";
         }
+        if (verb == "RSET") {
+            for (auto &entry : mailbox)
+                entry.second.deleted = false;
+        }
         if (verb == "CAPA" && pipelines)
             return "+OK\r\nUSER\r\nPIPELINING\r\n.\r\n";
-        if (verb == "USER" || verb == "PASS" || verb == "QUIT")
+        if (verb == "USER" || verb == "PASS" || verb == "QUIT" || verb == "STAT" || verb == "NOOP" || verb == "RSET")
             return "+OK\r\n";
         return "-ERR\r\n";
     }
+
+    static QByteArray size(const Message &message) { return QByteArray::number(message.lines.size() * 10 + 1); }
+
+    QList<QByteArray> listed() const
+    {
+        QList<QByteArray> ids;
+        for (const auto &[id, message] : mailbox) {
+            if (!message.deleted)
+                ids.append(id);
+        }
+        return ids;
+    }
 };
+
+// The console lines a user types (kind 5); "#" stands for a message number.
+const char *const kTyped[16] = {"LIST", "LIST #", "UIDL",   "UIDL #", "RETR #", "TOP # 0", "TOP # 100", "CAPA",
+                                "STAT", "NOOP",   "DELE #", "RSET",   "",       "  list ", "",          "USER x"};
 
 // The batch the last Yes confirmed: each row with whether it was checked.
 struct Confirmed {
@@ -183,16 +215,15 @@ void trace(TForm1 &w, const char *step, const QByteArray &detail = QByteArray())
     QByteArray rows;
     const QList<int> selected = w.mailInfo->selectedRows();
     for (int r = 0; r < w.mailModel->count(); ++r)
-        rows += ' ' + w.mailModel->subItem(r, MailRow::Id) + (w.mailModel->isChecked(r) ? "+" : "")
-            + (selected.contains(r) ? "*" : "");
+        rows += ' ' + w.mailModel->subItem(r, MailRow::Id) + (w.mailModel->isChecked(r) ? "+" : "") +
+                (selected.contains(r) ? "*" : "");
     std::fprintf(stderr, "%-8s %-40s state %2d confirmed %d pending '%s' rows:%s\n", step,
-                 detail.toPercentEncoding(" ").left(40).constData(), int(w.session->state()), int(w.session->deleteConfirmed()),
-                 w.session->commandRow().id.constData(), rows.constData());
+                 detail.toPercentEncoding(" ").left(40).constData(), int(w.session->state()),
+                 int(w.session->deleteConfirmed()), w.session->commandRow().id.constData(), rows.constData());
 }
 
-const char *const kStepNames[16] = {"server", "server", "server", "server", "server", "server", "mark",
-                                    "select", "All",    "Selected", "Header", "Read",  "Delete", "List",
-                                    "Sort",   "Quit"};
+const char *const kStepNames[16] = {"server", "server",   "server", "server", "server", "type", "mark", "select",
+                                    "All",    "Selected", "Header", "Read",   "Delete", "List", "Sort", "Quit"};
 
 void clickIfEnabled(QPushButton *button)
 {
@@ -242,14 +273,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     TForm1 w;
     w.AppDir = dir.path() + QLatin1Char('/');
     w.session->pipelineWindow = window;
+    w.session->detached = true;
     // As after a connect: the greeting is awaited.
     w.session->expectGreeting();
 
     bool answerYes = false;
+    bool deleting = false;
     std::vector<Confirmed> confirmed;
     desktop.whileBoxOpen = [&](const platform::MessageBoxRequest &) {
         // The marks at the Yes are the batch.
-        if (!answerYes)
+        if (!deleting || !answerYes)
             return;
         confirmed.clear();
         if (w.mailModel->checkedCount() > 0) {
@@ -261,15 +294,36 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         }
     };
     // A row unchecked after the Yes has left the batch for good.
-    QObject::connect(w.mailModel, &QAbstractItemModel::dataChanged, [&](const QModelIndex &, const QModelIndex &,
-                                                                          const QList<int> &) {
-        std::erase_if(confirmed, [&](const Confirmed &c) { return c.checked && !isChecked(w, c.row); });
-    });
+    QObject::connect(w.mailModel, &QAbstractItemModel::dataChanged,
+                     [&](const QModelIndex &, const QModelIndex &, const QList<int> &) {
+                         std::erase_if(confirmed,
+                                       [&](const Confirmed &c) { return c.checked && !isChecked(w, c.row); });
+                     });
 
     int resets = 0;
     QObject::connect(w.mailModel, &QAbstractItemModel::modelReset, [&resets] { ++resets; });
     std::vector<QPersistentModelIndex> deleteSent;
     bool quitting = false;
+    bool typing = false;
+    // What the engine put on the console, in order.
+    QStringList logged;
+    QObject::connect(w.session, &Pop3Session::consoleEntry, [&](const QString &entry) { logged.append(entry); });
+    // Messages whose DELE the server accepted, and listings shown, in a step.
+    QList<QByteArray> deletedNow;
+    bool listedNow = false;
+    QObject::connect(w.session, &Pop3Session::mailDeleted, [&](const MailRowRef &row) { deletedNow.append(row.id); });
+    QObject::connect(w.session, &Pop3Session::mailListed, [&] { listedNow = true; });
+    QObject::connect(w.session, &Pop3Session::messageRead,
+                     [&](const MailRowRef &row, const HeaderFields &, const QList<QByteArray> &lines) {
+                         if (!honest)
+                             return;
+                         const QList<QByteArray> expected = readLines(server.mailbox[row.id].lines);
+                         if (tracing && lines != expected)
+                             std::fprintf(stderr, "read %s shows %s\nexpected     %s\n", row.id.constData(),
+                                          lines.join("|").toPercentEncoding(" |").constData(),
+                                          expected.join("|").toPercentEncoding(" |").constData());
+                         FUZZ_CHECK(lines == expected);
+                     });
     w.session->commandSent = [&](const QByteArray &text, const MailRowRef &target) {
         if (text.startsWith("DELE ")) {
             deleteSent.push_back(target.row);
@@ -286,21 +340,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             FUZZ_CHECK(!it->checked || isChecked(w, it->row));
             FUZZ_CHECK(text == "DELE " + w.mailModel->subItem(target.row.row(), MailRow::Id) + "\r\n");
         }
-        if (text.startsWith("QUIT"))
+        if (text.startsWith("QUIT") && !typing)
             FUZZ_CHECK(quitting);
         if (honest)
             server.sent(text);
     };
     w.showViewer = [&](QWidget *, const QByteArray &to, const QByteArray &from, const QByteArray &subject,
                        const QList<QByteArray> &lines) {
-        if (!honest || server.reading.isEmpty())
-            return;
-        const QList<QByteArray> expected = readLines(server.mailbox[server.reading].lines);
-        if (tracing && lines != expected)
-            std::fprintf(stderr, "viewer shows %s\nexpected     %s\n", lines.join("|").toPercentEncoding(" |").constData(),
-                         expected.join("|").toPercentEncoding(" |").constData());
-        FUZZ_CHECK(lines == expected);
-        FUZZ_CHECK((Fields{subject, from, to}) == scan(expected));
+        FUZZ_CHECK((Fields{subject, from, to}) == scan(lines));
     };
 
     if (honest)
@@ -312,10 +359,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         ++at;
         const int rows = w.mailModel->count();
         std::vector<QPersistentModelIndex> before;
-        for (int r = 0; r < rows; ++r)
+        QList<QByteArray> beforeIds;
+        for (int r = 0; r < rows; ++r) {
             before.emplace_back(w.mailModel->index(r, MailListModel::IdColumn));
+            beforeIds.append(w.mailModel->subItem(r, MailRow::Id));
+        }
         const int resetsBefore = resets;
-        if (kind <= 5 && honest) {
+        deletedNow.clear();
+        listedNow = false;
+        if (kind <= 4 && honest) {
             lastChunk = server.answer(arg & 1);
             // Cut into up to three reads where the input says.
             qsizetype cut1 = at < size ? data[at++] : 0;
@@ -325,12 +377,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             w.session->handleReceivedBytes(lastChunk.left(cut1));
             w.session->handleReceivedBytes(lastChunk.mid(cut1, cut2 - cut1));
             w.session->handleReceivedBytes(lastChunk.mid(cut2));
-        } else if (kind <= 5) {
+        } else if (kind <= 4) {
             const size_t length = at < size ? data[at++] : 0;
             const size_t take = length < size - at ? length : size - at;
             lastChunk = QByteArray(reinterpret_cast<const char *>(data + at), static_cast<qsizetype>(take));
             at += take;
             w.session->handleReceivedBytes(lastChunk);
+        } else if (kind == 5) {
+            QByteArray line = kTyped[arg];
+            if (arg == 14) {
+                const size_t length = at < size ? data[at++] % 32 : 0;
+                const size_t take = length < size - at ? length : size - at;
+                line = QByteArray(reinterpret_cast<const char *>(data + at), static_cast<qsizetype>(take));
+                at += take;
+            } else if (line.contains('#')) {
+                line.replace('#', QByteArray::number(at < size ? data[at++] % 9 : 1));
+            }
+            w.txtCmdPrompt->setText(QString::fromLatin1(line));
+            QChar enter(13);
+            typing = true;
+            w.txtCmdPromptKeyPress(w.txtCmdPrompt, enter);
+            typing = false;
+            lastChunk = line;
         } else if (kind == 6) {
             if (rows > 0)
                 w.mailModel->setRowChecked(arg % rows, !w.mailModel->isChecked(arg % rows));
@@ -339,8 +407,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                 w.mailInfo->selectionModel()->clearSelection();
             else
                 w.mailInfo->selectionModel()->select(w.mailModel->index(arg % rows, MailListModel::IdColumn),
-                                                     QItemSelectionModel::ClearAndSelect |
-                                                         QItemSelectionModel::Rows);
+                                                     QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
         } else if (kind == 8) {
             if (w.AllMail->isEnabled())
                 w.AllMail->click();
@@ -354,7 +421,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         } else if (kind == 12) {
             answerYes = arg & 1;
             desktop.setNextAnswer(answerYes ? platform::BoxButton::Yes : platform::BoxButton::No);
+            deleting = true;
             clickIfEnabled(w.btnDelete);
+            deleting = false;
             desktop.clearAnswers();
         } else if (kind == 13) {
             clickIfEnabled(w.btnList);
@@ -365,17 +434,34 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             clickIfEnabled(w.btnQuit);
             quitting = false;
         }
+        // What the window starts from the event loop (the viewer, boxes).
+        QCoreApplication::sendPostedEvents();
         trace(w, kStepNames[kind], kind <= 5 ? lastChunk : QByteArray::number(arg));
-        if (kind <= 5 && resets == resetsBefore) {
-            for (const QPersistentModelIndex &row : before) {
-                if (!row.isValid())
-                    FUZZ_CHECK(std::find(deleteSent.begin(), deleteSent.end(), row) != deleteSent.end());
+        if (resets == resetsBefore) {
+            for (size_t r = 0; r < before.size(); ++r) {
+                if (before[r].isValid())
+                    continue;
+                FUZZ_CHECK(kind <= 4);
+                FUZZ_CHECK(std::find(deleteSent.begin(), deleteSent.end(), before[r]) != deleteSent.end());
+                FUZZ_CHECK(deletedNow.removeOne(beforeIds[r]));
             }
         }
+        QSet<QByteArray> ids;
+        for (int r = 0; r < w.mailModel->count(); ++r)
+            ids.insert(w.mailModel->subItem(r, MailRow::Id));
+        FUZZ_CHECK(ids.size() == w.mailModel->count());
         FUZZ_CHECK(w.CheckedCount == w.mailModel->checkedCount());
         FUZZ_CHECK(w.CheckedCount >= 0 && w.CheckedCount <= w.mailModel->count());
         if (!honest)
             continue;
+        // A listing holds what the server has, each message once.
+        if (listedNow) {
+            QList<QByteArray> listed;
+            for (int r = 0; r < w.mailModel->count(); ++r)
+                listed.append(w.mailModel->subItem(r, MailRow::Id));
+            std::sort(listed.begin(), listed.end());
+            FUZZ_CHECK(listed == server.listed());
+        }
         // Every row shows nothing, or what the TOP reply for its own
         // message gave (for a read, what the read kept).
         for (int r = 0; r < w.mailModel->count(); ++r) {
@@ -388,5 +474,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             FUZZ_CHECK(shown == scan(message->second.lines) || shown == scan(readLines(message->second.lines)));
         }
     }
+    // The log: every echo and every read, in order, however they were
+    // slotted into the view.
+    // The text the document gives back has its non-breaking spaces as
+    // blanks and its paragraph and line separators as line breaks.
+    QStringList shown;
+    for (const QString &entry : std::as_const(logged)) {
+        QString text = platform::displayLineBreaks(entry);
+        text.replace(QChar::Nbsp, QLatin1Char(' '));
+        text.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
+        text.replace(QChar::LineSeparator, QLatin1Char('\n'));
+        shown.append(text);
+    }
+    if (tracing && w.Memo1->text() != shown.join(QLatin1Char('\n')))
+        std::fprintf(stderr, "log:\n%s\nexpected:\n%s\n", w.Memo1->text().toUtf8().toPercentEncoding(" \n").constData(),
+                     shown.join(QLatin1Char('\n')).toUtf8().toPercentEncoding(" \n").constData());
+    FUZZ_CHECK(w.Memo1->text() == shown.join(QLatin1Char('\n')));
     return 0;
 }

@@ -252,7 +252,7 @@ void Pop3Session::quit()
 
 bool Pop3Session::sendTyped(const QString &typed)
 {
-    if (!sock->Active())
+    if (!sock->Active() && !detached)
         return false;
     // Sent exactly as typed: no trimming, no change of case, no check. Its
     // reply is only shown, and a batch running goes on behind it. A line

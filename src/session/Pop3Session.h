@@ -124,6 +124,9 @@ public:
     // command that acts on no row); tests and fuzzing watch the conversation
     // through it. Unset in the program.
     std::function<void(const QByteArray &line, const MailRowRef &target)> commandSent;
+    // For a harness that hands the engine its bytes itself and watches
+    // commandSent: typed lines go out without a connection.
+    bool detached = false;
 
     // Whether batches may be pipelined at all (on at start); off, every
     // batch runs one command at a time and no CAPA is sent.
