@@ -133,7 +133,7 @@ void BadInputTest::loginFieldsAreSentAsTyped()
     ScriptedPop3Server server;
     QVERIFY2(logsIn(w, server, heldUser, heldPassword), qPrintable(server.errors().join('\n').left(500)));
     QCOMPARE(server.received(),
-             "user " + heldUser.toUtf8() + "\r\npass " + heldPassword.toUtf8() + "\r\nLIST\r\n");
+             "CAPA\r\nuser " + heldUser.toUtf8() + "\r\npass " + heldPassword.toUtf8() + "\r\nLIST\r\n");
     const QStringList console = w.Memo1->text().split(QLatin1Char('\n'));
     QVERIFY(console.contains(QStringLiteral("? USER ") + heldUser));
     // The password never reaches the console, not even in part.
@@ -180,15 +180,15 @@ void BadInputTest::lineBreaksInFieldsSendNoOtherCommand()
     w.txtServer->setEditText(QStringLiteral("127.0.0.1"));
     w.txtPort->setText(QString::number(server.port()));
     w.btnConnClick();
-    QTRY_COMPARE(server.lineCount(), 2);
+    QTRY_COMPARE(server.lineCount(), 3);
     QByteArray plainUser = user.toUtf8(), plainPassword = password.toUtf8();
     plainUser.replace("\r", "").replace("\n", "");
     plainPassword.replace("\r", "").replace("\n", "");
-    QCOMPARE(server.receivedLines(), (QByteArrayList{"user " + plainUser, "pass " + plainPassword}));
+    QCOMPARE(server.receivedLines(), (QByteArrayList{"CAPA", "user " + plainUser, "pass " + plainPassword}));
     // Refused, as it would be by a real server: the user sees the failure.
     QTRY_COMPARE(w.msgBar->text(), QStringLiteral(" Login to user account ... Fail !"));
     QVERIFY(w.btnLogin->isEnabled());
-    QCOMPARE(server.lineCount(), 2);
+    QCOMPARE(server.lineCount(), 3);
     QCOMPARE(server.unexpected(), QByteArrayList());
 }
 

@@ -151,9 +151,10 @@ void SettingsTest::firstSaveWritesTheDocumentedLayout()
     QCOMPARE(lines[8], QByteArray("Port=110\r"));
     QCOMPARE(lines[9], QByteArray("Pipelining=1\r"));
     QCOMPARE(lines[10], QByteArray("DecodeHeaders=0\r"));
-    QCOMPARE(lines[11], QByteArray("[Servers]\r"));
+    QCOMPARE(lines[11], QByteArray("RequireTls=0\r"));
+    QCOMPARE(lines[12], QByteArray("[Servers]\r"));
     for (int i = 0; i < 4; ++i)
-        QCOMPARE(lines[12 + i], TForm1::BuiltInServers()[i].toUtf8() + "=110\r");
+        QCOMPARE(lines[13 + i], TForm1::BuiltInServers()[i].toUtf8() + "=110\r");
 }
 
 void SettingsTest::storedValuesAreReadByTheRules_data()

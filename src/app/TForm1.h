@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QIcon>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QWidget>
 
@@ -139,6 +140,11 @@ public:
     QSize OuterSize() const;
     // The servers the list holds when the settings file names none.
     static const QStringList &BuiltInServers();
+    // Servers (name:port, as typed) that offered STLS once: a connection to
+    // one that does not offer it now logs in nowhere ([TLS] in the settings).
+    QSet<QByteArray> tlsServers;
+    // Every login must be encrypted ([Default] RequireTls).
+    bool requireTls = false;
 
     // --- controls, named as in the layout ---
     QFrame *Panel1 = nullptr;
@@ -196,6 +202,8 @@ public:
     std::int32_t SortColumn = 0;
     bool SortAscending = false;
     QString AppDir;
+    // The server and port of the connection made last, as tlsServers keeps them.
+    QByteArray connectionKey;
 
     // The status text is never made longer than this by an append.
     static constexpr qsizetype MaxStatusTextLength = 1024;

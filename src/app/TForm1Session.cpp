@@ -74,6 +74,8 @@ void TForm1::btnConnClick(QObject *)
     }
 
     btnConn->setText(kDisconnect);
+    connectionKey = (txtServer->currentText().toLower() + QLatin1Char(':') + QString::number(port)).toUtf8();
+    session->setTlsPolicy(tlsServers.contains(connectionKey), requireTls);
     // The trust file is read at every connect, so a certificate put beside
     // the settings counts without a restart. What the user needs to know of
     // a failure was reported by the events raised before it; a socket the
@@ -358,6 +360,10 @@ void TForm1::bindSessionEvents()
     connect(s, &Pop3Session::consoleEntry, this, &TForm1::AppendConsole);
 
     connect(s, &Pop3Session::greeted, this, [this] { pageGUI->setEnabled(true); });
+    connect(s, &Pop3Session::tlsOffered, this, [this] {
+        if (!connectionKey.isEmpty())
+            tlsServers.insert(connectionKey);
+    });
     connect(s, &Pop3Session::userReplied, this, [this] { btnLogin->setEnabled(true); });
     connect(s, &Pop3Session::loginAccepted, this, [this] { btnLogin->setEnabled(false); });
     connect(s, &Pop3Session::loginSettled, this, [this] { EnableMailboxControls(!btnLogin->isEnabled()); });

@@ -1,9 +1,9 @@
 // Loading and saving the main window's settings file.
 
 #include "app/TForm1.h"
+#include "base/WireText.h"
 #include "platform/WindowFrame.h"
 #include "session/TlsVerification.h"
-#include "base/WireText.h"
 #include "settings/PasswordScrambler.h"
 #include "settings/ProfileFile.h"
 #include "settings/SettingsPlace.h"
@@ -21,6 +21,7 @@ namespace {
 const QByteArray kWindows = QByteArrayLiteral("Windows");
 const QByteArray kDefault = QByteArrayLiteral("Default");
 const QByteArray kServers = QByteArrayLiteral("Servers");
+const QByteArray kTls = QByteArrayLiteral("TLS");
 
 QByteArray bytes(const QString &text)
 {
@@ -103,6 +104,10 @@ void TForm1::LoadSettings()
     // 0 for a server that lists PIPELINING and cannot keep to it.
     session->setPipelining(ini.readBool(kDefault, "Pipelining", true));
     DecodeHeaders1->setChecked(ini.readBool(kDefault, "DecodeHeaders", false));
+    requireTls = ini.readBool(kDefault, "RequireTls", false);
+    tlsServers.clear();
+    for (const QByteArray &server : ini.keyNames(kTls))
+        tlsServers.insert(server.toLower());
 }
 
 void TForm1::noteWindowFrame()
@@ -151,6 +156,11 @@ QString TForm1::SaveSettings()
     ini.writeString(kDefault, "Port", bytes(txtPort->text()));
     ini.writeBool(kDefault, "Pipelining", session->pipelining());
     ini.writeBool(kDefault, "DecodeHeaders", DecodeHeaders1->isChecked());
+    ini.writeBool(kDefault, "RequireTls", requireTls);
+    QList<QByteArray> servers = tlsServers.values();
+    std::sort(servers.begin(), servers.end());
+    for (const QByteArray &server : std::as_const(servers))
+        ini.writeString(kTls, server, QByteArrayLiteral("STLS"));
     // A name that cannot be a key (an "=" in it, a line break) is not stored;
     // it could never be read back as the same server.
     for (int i = 0; i < txtServer->count(); ++i)

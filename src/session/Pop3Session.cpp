@@ -76,10 +76,24 @@ void Pop3Session::bindSocket()
         abandonDeleteBatch();
         abandonHeaderBatch();
         capability = Capability::Unknown;
+        loginStep = LoginStep::Open;
+        stlsListed = false;
         shownText.reset();
         emit connected(s);
     };
+    sock->OnEncrypted = [this](QObject *, TClientWinSocket *) {
+        if (loginStep != LoginStep::Handshake)
+            return;
+        loginStep = LoginStep::Open;
+        // What the server said before TLS may have been forged on the way.
+        capability = Capability::Unknown;
+        login(window->userName(), window->password());
+    };
     sock->OnDisconnect = [this](QObject *, TClientWinSocket *s) {
+        // A failed STLS handshake says why, as on a TLS port.
+        if (loginStep == LoginStep::Handshake && s && !s->TlsFailure().isEmpty())
+            emit consoleEntry(s->TlsFailure());
+        loginStep = LoginStep::Open;
         forgetConnection();
         emit disconnected(s);
     };
@@ -202,6 +216,10 @@ void Pop3Session::followQueue()
 
 void Pop3Session::login(const QString &user, const QString &password)
 {
+    // Never the account in clear to a server that offered encryption, nor
+    // while the connection is being encrypted.
+    if (loginStep != LoginStep::Open || (stlsListed && !sock->Socket()->Encrypted()))
+        return;
     abandonDeleteBatch();
     abandonHeaderBatch();
     const QString masked(qsizetype(password.toUcs4().size()), QLatin1Char('*'));
@@ -343,6 +361,10 @@ void Pop3Session::dispatchLines(QList<QByteArray> &lines)
         }
         HandleReplyLine(first, state, line);
         line = QByteArray();  // collected where needed; freed as it goes
+        if (std::exchange(dropRestOfRead, false)) {
+            replyAssembler.clear();
+            return;
+        }
     }
 }
 
@@ -386,7 +408,10 @@ void Pop3Session::handleEndMarker()
     bool batchEnded = false;
     switch (state) {
     case ssCapaBody:
-        capabilitiesKnown(listsCapability(MessageLines, "PIPELINING"));
+        if (loginStep == LoginStep::Capabilities)
+            loginCapabilities(MessageLines, true);
+        else
+            capabilitiesKnown(listsCapability(MessageLines, "PIPELINING"));
         return;
     case ssTypedBody:
     case ssWaitTyped:
@@ -553,7 +578,10 @@ void Pop3Session::handleStatusLine(char FirstChar, std::uint8_t State, const QBy
             clearMessageLines();
         } else {
             finishCommand();
-            capabilitiesKnown(false);
+            if (loginStep == LoginStep::Capabilities)
+                loginCapabilities({}, false);
+            else
+                capabilitiesKnown(false);
         }
         break;
     case ssWaitTyped:
@@ -581,13 +609,81 @@ void Pop3Session::handleStatusLine(char FirstChar, std::uint8_t State, const QBy
             // may hold back the login.
             SkipRest = false;
             emit greeted();
-            login(window->userName(), window->password());
+            startLogin();
         }
+        followQueue();
+        break;
+    case ssWaitStls:
+        finishCommand();
+        stlsReplied(ok);
         followQueue();
         break;
     default:
         break;
     }
+}
+
+// --- the login on a port in clear ---
+
+void Pop3Session::startLogin()
+{
+    // On a TLS port the connection is encrypted from the first byte.
+    if (sock->Socket()->Encrypted()) {
+        login(window->userName(), window->password());
+        return;
+    }
+    loginStep = LoginStep::Capabilities;
+    emit consoleEntry(QStringLiteral("? CAPA"));
+    startCommand({ssWaitCapa, "CAPA", ReplyShape::MultiLine, {}, QString(), false, 0}, "CAPA" + kCrLf);
+}
+
+void Pop3Session::loginCapabilities(const QList<QByteArray> &lines, bool listed)
+{
+    loginStep = LoginStep::Open;
+    // Pipelining is asked again once logged in: a server may list other
+    // capabilities then.
+    if (inFlight.isEmpty())
+        SessionState = ssIdle;
+    if (listed && listsCapability(lines, "STLS")) {
+        stlsListed = true;
+        emit tlsOffered();
+        loginStep = LoginStep::StartTls;
+        emit consoleEntry(QStringLiteral("? STLS"));
+        startCommand({ssWaitStls, "STLS", ReplyShape::StatusLine, {}, QString(), false, 0}, "STLS" + kCrLf);
+        return;
+    }
+    if (tlsOfferedBefore) {
+        refuseLogin(QStringLiteral("TLS: this server offered encryption (STLS) before and does not now: "
+                                   "no login."));
+        return;
+    }
+    if (tlsRequired) {
+        refuseLogin(QStringLiteral("TLS: this server offers no encryption (STLS) and RequireTls is set: no login."));
+        return;
+    }
+    emit consoleEntry(QStringLiteral("This server offers no encryption (STLS): the password goes unencrypted."));
+    login(window->userName(), window->password());
+}
+
+void Pop3Session::stlsReplied(bool ok)
+{
+    if (!ok) {
+        refuseLogin(QStringLiteral("TLS: the server listed STLS and then refused it: no login."));
+        return;
+    }
+    loginStep = LoginStep::Handshake;
+    dropRestOfRead = true;
+    // OnEncrypted logs in; a failure closes the connection.
+    sock->Socket()->StartTls();
+}
+
+void Pop3Session::refuseLogin(const QString &reason)
+{
+    loginStep = LoginStep::Open;
+    emit consoleEntry(reason);
+    inFlight.clear();
+    ++connectionsEnded;
+    sock->setActive(false);
 }
 
 void Pop3Session::filterReadLine(const QByteArray &Line)

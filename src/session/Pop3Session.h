@@ -89,6 +89,14 @@ public:
     // Closes the connection, or abandons an attempt (the disconnect is
     // reported before this returns).
     void close();
+    // What is known of the server the next connection goes to: it offered
+    // STLS before (a connection without it now is refused as a downgrade),
+    // and whether every login must be encrypted (RequireTls).
+    void setTlsPolicy(bool offeredBefore, bool required)
+    {
+        tlsOfferedBefore = offeredBefore;
+        tlsRequired = required;
+    }
     bool isOpen() const;
 
     // --- the commands ---
@@ -169,6 +177,8 @@ signals:
     void loginSettled();
     // The server's greeting: a new session begins.
     void greeted();
+    // The server listed STLS: remember it for this server and port.
+    void tlsOffered();
     // A LIST went out: the list empties.
     void listingStarted();
     // The reply to the last LIST sent: each message once.
@@ -200,6 +210,12 @@ private:
     void followQueue();
     // The reply to the oldest command is complete.
     PendingCommand finishCommand();
+
+    // --- the login on a port in clear: CAPA, then STLS where listed ---
+    void startLogin();
+    void loginCapabilities(const QList<QByteArray> &lines, bool listed);
+    void stlsReplied(bool ok);
+    void refuseLogin(const QString &reason);
 
     // --- the batches (Pop3SessionBatches.cpp) ---
     void fetchHeader(const MailRowRef &row);
@@ -263,4 +279,15 @@ private:
     // Counts connections ended (or given up): lines dispatched from one
     // read stop when it moves.
     quint64 connectionsEnded = 0;
+    // The rest of a read is dropped: what came in clear behind the "+OK" to
+    // STLS belongs to no one.
+    bool dropRestOfRead = false;
+
+    // Where the login on this connection stands before USER goes out.
+    enum class LoginStep { Open, Capabilities, StartTls, Handshake };
+    LoginStep loginStep = LoginStep::Open;
+    // This connection's server listed STLS: no login without TLS.
+    bool stlsListed = false;
+    bool tlsOfferedBefore = false;
+    bool tlsRequired = false;
 };

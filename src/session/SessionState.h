@@ -21,5 +21,7 @@ enum : std::uint8_t {
     // The reply to a line typed on the console: shown, never acted on.
     ssWaitTyped = 14,
     ssTypedBody = 15,
-    ssStateCount = 16,
+    // The reply to STLS, before the login on a port in clear.
+    ssWaitStls = 16,
+    ssStateCount = 17,
 };

@@ -119,6 +119,8 @@ public:
     TSocketNotifyEvent OnRead;
     TSocketNotifyEvent OnWrite;
     TSocketErrorEvent OnError;
+    // The connection in clear became a TLS one (TClientWinSocket::StartTls).
+    TSocketNotifyEvent OnEncrypted;
     // A failure no handler took care of, as the user reads it; the owner
     // shows it (unset: only logged).
     std::function<void(const QString &text)> OnFailure;

@@ -12,6 +12,7 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <algorithm>
 #include <utility>
 
 // Platform corner: the pending error of a socket (SO_ERROR), which Qt does not
@@ -240,13 +241,15 @@ void TClientWinSocket::open()
     tlsFailure.clear();
     tlsErrors.clear();
     tcpUp = false;
+    upgrading = false;
+    upgraded = false;
     tls = component->UsesImplicitTls();
 
     QAbstractSocket *s = nullptr;
     if (component->socketFactory)
         s = component->socketFactory();
-    else if (tls)
-        s = new QSslSocket;
+    else if (tls || QSslSocket::supportsSsl())
+        s = new QSslSocket;  // in clear until TLS starts, from the first byte or at STLS
     else
         s = new QTcpSocket;
     if (!s)
@@ -273,6 +276,20 @@ void TClientWinSocket::open()
         }
     } else {
         connect(s, &QAbstractSocket::connected, this, [this, s] { socketConnected(s); });
+        if (auto *ssl = qobject_cast<QSslSocket *>(s)) {
+            connect(ssl, &QSslSocket::encrypted, this, [this, s] {
+                if (s != socket || !upgrading || closing)
+                    return;
+                upgrading = false;
+                upgraded = true;
+                attemptTimer->stop();
+                component->raise(component->OnEncrypted);
+            });
+            connect(ssl, &QSslSocket::sslErrors, this, [this, s](const QList<QSslError> &errors) {
+                if (s == socket && upgrading)
+                    tlsErrors += errors;
+            });
+        }
     }
     connect(s, &QIODevice::readyRead, this, [this, s] { socketReadyRead(s); });
     connect(s, &QAbstractSocket::errorOccurred, this,
@@ -313,20 +330,21 @@ void TClientWinSocket::startConnect(const QHostAddress &target)
     const quint16 port = quint16(component->port & 0xFFFF);
     // The certificate must name what the user typed; an address is taken in
     // its plain form (the field accepts leading zeros).
-    const QString peerName = component->host.isEmpty() ? target.toString() : component->host;
+    peerName = component->host.isEmpty() ? target.toString() : component->host;
     component->raise(component->OnConnecting);
     if (!scope.alive() || socket != s)
         return;
+    attemptClock.start();
     attemptTimer->start(component->connectTimeout);
     // Qt may settle a connect (even refuse it) inside connectToHost. Started
     // from the event loop, the outcome is always an event of its own and
     // never happens inside the activation call.
     QMetaObject::invokeMethod(
         this,
-        [this, guarded = QPointer<QAbstractSocket>(s), target, port, peerName] {
+        [this, guarded = QPointer<QAbstractSocket>(s), target, port, name = peerName] {
             Scope inner(this);
             if (guarded && guarded == socket)
-                connectSocket(guarded, target, port, peerName);
+                connectSocket(guarded, target, port, name);
         },
         Qt::QueuedConnection);
 }
@@ -344,6 +362,12 @@ void TClientWinSocket::connectSocket(QAbstractSocket *s, const QHostAddress &tar
         refuseTls(s, TlsVerification::unavailable(), QAbstractSocket::SslInternalError);
         return;
     }
+    configureTls(ssl);
+    ssl->connectToHostEncrypted(target.toString(), port, peerName);
+}
+
+void TClientWinSocket::configureTls(QSslSocket *ssl) const
+{
     QSslConfiguration config = QSslConfiguration::defaultConfiguration();
     const QList<QSslCertificate> extra = component->trusted;
     if (!extra.isEmpty()) {
@@ -353,7 +377,35 @@ void TClientWinSocket::connectSocket(QAbstractSocket *s, const QHostAddress &tar
     }
     config.setPeerVerifyMode(QSslSocket::VerifyPeer);
     ssl->setSslConfiguration(config);
-    ssl->connectToHostEncrypted(target.toString(), port, peerName);
+}
+
+void TClientWinSocket::StartTls()
+{
+    Scope scope(this);
+    QAbstractSocket *s = socket;
+    if (!s || !connected || closing || tls || upgrading || upgraded)
+        return;
+    tlsErrors.clear();
+    tlsFailure.clear();
+    auto *ssl = qobject_cast<QSslSocket *>(s);
+    if (!ssl || !QSslSocket::supportsSsl()) {
+        // Never go on in clear once encryption was agreed on.
+        failUpgrade(s, TlsVerification::unavailable());
+        return;
+    }
+    upgrading = true;
+    configureTls(ssl);
+    ssl->setPeerVerifyName(peerName);
+    // The connect timeout covers the handshake too.
+    attemptTimer->start(int(std::max<qint64>(1, component->connectTimeout - attemptClock.elapsed())));
+    ssl->startClientEncryption();
+}
+
+void TClientWinSocket::failUpgrade(QAbstractSocket *s, const QString &reason)
+{
+    upgrading = false;
+    tlsFailure = reason;
+    closeSocket(s);
 }
 
 void TClientWinSocket::refuseTls(QAbstractSocket *s, const QString &reason, QAbstractSocket::SocketError error)
@@ -466,6 +518,14 @@ void TClientWinSocket::socketError(QAbstractSocket *s, QAbstractSocket::SocketEr
     QString message = s->errorString();
     int code = errorNumber(error);
 
+    if (upgrading) {
+        QString reason = TlsVerification::refusalReason(tlsErrors);
+        if (reason.isEmpty())
+            reason = TlsVerification::handshakeFailure(message);
+        failUpgrade(s, reason);
+        return;
+    }
+
     if (!connected) {
         // Refused, timed out, unreachable: the attempt is over. Active stays
         // false and there is no disconnect event; the dead socket just goes.
@@ -515,6 +575,10 @@ void TClientWinSocket::socketDisconnected(QAbstractSocket *s)
     Scope scope(this);
     if (s != socket || !connected || closing)
         return;
+    if (upgrading) {
+        failUpgrade(s, TlsVerification::handshakeFailure(QStringLiteral("the server closed the connection")));
+        return;
+    }
     // The last reply often comes together with the close: hand it over first.
     raiseReadWhilePending(s);
     if (!scope.alive())
@@ -526,6 +590,10 @@ void TClientWinSocket::attemptTimedOut()
 {
     Scope scope(this);
     QAbstractSocket *s = socket;
+    if (s && upgrading && !closing) {
+        failUpgrade(s, TlsVerification::handshakeFailure(QStringLiteral("no answer in time")));
+        return;
+    }
     if (!s || connected || closing)
         return;
     // No refusal and no answer: a blackholed address, or a server that took
@@ -581,6 +649,7 @@ void TClientWinSocket::discard(QAbstractSocket *s)
         attemptTimer->stop();
         socket = nullptr;
         connected = false;
+        upgrading = false;
         closing = false;
         peerText.clear();
         pendingErrno = 0;

@@ -2,6 +2,7 @@
 
 #include <QAbstractSocket>
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QList>
 #include <QObject>
@@ -11,6 +12,7 @@
 #include <QString>
 
 class QHostInfo;
+class QSslSocket;
 class QTimer;
 class TClientSocket;
 enum class TErrorEvent;
@@ -38,8 +40,19 @@ public:
     QString PeerAddress() const;
     bool Connected() const { return connected; }
     // True while connected over TLS (the handshake has completed and the
-    // server's certificate was accepted).
-    bool Encrypted() const { return connected && tls; }
+    // server's certificate was accepted), from the first byte or since
+    // StartTls.
+    bool Encrypted() const { return connected && (tls || upgraded); }
+    // Turns the connection in clear into a TLS one (after the server's "+OK"
+    // to STLS), with the verification of an implicit TLS port, within what
+    // is left of ConnectTimeout since OnConnecting. OnEncrypted follows once
+    // the certificate is verified. A refused certificate, a failed handshake
+    // or no answer in time closes the connection (OnDisconnect), with
+    // TlsFailure() naming why; so does a socket that cannot do TLS, inside
+    // this call. Nothing received in clear is offered after this call.
+    void StartTls();
+    // A StartTls handshake is under way.
+    bool StartingTls() const { return upgrading; }
     // Why the last TLS attempt was refused, as the line the user reads
     // ("TLS: certificate has expired"...); set before OnError(eeConnect) is
     // raised for it and kept until the next activation. Empty when the attempt
@@ -106,6 +119,11 @@ private:
 
     // Ends a TLS attempt that cannot go on, like a refused connect.
     void refuseTls(QAbstractSocket *s, const QString &reason, QAbstractSocket::SocketError error);
+    // The verification of every TLS connection: the system's roots plus the
+    // trusted certificates, the peer verified.
+    void configureTls(QSslSocket *ssl) const;
+    // A StartTls handshake that cannot go on closes the connection.
+    void failUpgrade(QAbstractSocket *s, const QString &reason);
 
     void discard(QAbstractSocket *s);
     void cancelLookup();
@@ -118,6 +136,12 @@ private:
     // (a failure before that is a plain connect failure, not a TLS one).
     bool tls = false;
     bool tcpUp = false;
+    // STLS: a handshake on the connection in clear is under way, or done.
+    bool upgrading = false;
+    bool upgraded = false;
+    // The name the certificate must carry (the host typed, or the address).
+    QString peerName;
+    QElapsedTimer attemptClock;
     QList<QSslError> tlsErrors;
     QString tlsFailure;
     // Set while OnDisconnect runs for the current socket, so that nothing
