@@ -12,7 +12,8 @@
 // - a hostile one (odd): it sends raw chunks from the input.
 // Bit 1 of that byte: the honest server lists PIPELINING in its CAPA reply
 // (else refuses CAPA); bits 2-3: the window of commands a pipelined batch
-// keeps in flight, 1 to 4.
+// keeps in flight, 1 to 4; bit 4: it lists STLS and then refuses it (no
+// login may follow: USER and PASS never go out in clear to such a server).
 // The user presses command buttons and types console lines at any time,
 // also while replies are owed: each reply must act on the row its own
 // command went out for, and the reply to a typed line is only shown.
@@ -119,8 +120,9 @@ class HonestServer {
 public:
     std::map<QByteArray, Message> mailbox;
     std::deque<QByteArray> commands;
-    // Whether CAPA lists PIPELINING.
+    // Whether CAPA lists PIPELINING, and STLS (refused when asked).
     bool pipelines = false;
+    bool offersTls = false;
 
     void sent(const QByteArray &text)
     {
@@ -170,8 +172,9 @@ public:
             for (auto &entry : mailbox)
                 entry.second.deleted = false;
         }
-        if (verb == "CAPA" && pipelines)
-            return "+OK\r\nUSER\r\nPIPELINING\r\n.\r\n";
+        if (verb == "CAPA" && (pipelines || offersTls))
+            return QByteArray("+OK\r\nUSER\r\n") + (pipelines ? "PIPELINING\r\n" : "") + (offersTls ? "STLS\r\n" : "") +
+                   ".\r\n";
         if (verb == "USER" || verb == "PASS" || verb == "QUIT" || verb == "STAT" || verb == "NOOP" || verb == "RSET")
             return "+OK\r\n";
         return "-ERR\r\n";
@@ -252,6 +255,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const bool honest = (data[at] & 1) == 0;
     HonestServer server;
     server.pipelines = data[at] & 2;
+    server.offersTls = data[at] & 16;
     const int window = 1 + ((data[at] >> 2) & 3);
     ++at;
     if (honest && at < size) {
@@ -342,6 +346,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         }
         if (text.startsWith("QUIT") && !typing)
             FUZZ_CHECK(quitting);
+        if (text.startsWith("user ") && !typing)
+            FUZZ_CHECK(!(honest && server.offersTls));
         if (honest)
             server.sent(text);
     };

@@ -47,6 +47,11 @@ private slots:
     void selfSignedServerTrustedByFile();
     void refusedCertificates_data();
     void refusedCertificates();
+    void stlsOnPlainPort();
+    void noLoginWithoutTheEncryptionOffered_data();
+    void noLoginWithoutTheEncryptionOffered();
+    void stlsRefusedCertificates_data();
+    void stlsRefusedCertificates();
 
 private:
     bool needDovecot();
@@ -131,8 +136,8 @@ bool makeAuthority(const QString &dir, const QString &name, const QString &subje
 
 // A server certificate signed by the authority ca; days -1 gives one that
 // expired the day before it was made.
-bool makeServerCertificate(const QString &dir, const QString &name, const QByteArray &altNames, int days,
-                           int serial, QString *whyNot)
+bool makeServerCertificate(const QString &dir, const QString &name, const QByteArray &altNames, int days, int serial,
+                           QString *whyNot)
 {
     if (!writeFile(dir + QLatin1Char('/') + name + QStringLiteral(".ext"), serverExtensions(altNames))) {
         *whyNot = QStringLiteral("cannot write the extension file");
@@ -147,11 +152,11 @@ bool makeServerCertificate(const QString &dir, const QString &name, const QByteA
                                    QStringLiteral("/CN=") + name},
                    whyNot) &&
            openssl(dir,
-                   {QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"), name + QStringLiteral(".csr"),
-                    QStringLiteral("-CA"), QStringLiteral("ca.pem"), QStringLiteral("-CAkey"), QStringLiteral("ca.key"),
-                    QStringLiteral("-set_serial"), QString::number(serial), QStringLiteral("-days"),
-                    QString::number(days), QStringLiteral("-extfile"), name + QStringLiteral(".ext"),
-                    QStringLiteral("-out"), name + QStringLiteral(".pem")},
+                   {QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"),
+                    name + QStringLiteral(".csr"), QStringLiteral("-CA"), QStringLiteral("ca.pem"),
+                    QStringLiteral("-CAkey"), QStringLiteral("ca.key"), QStringLiteral("-set_serial"),
+                    QString::number(serial), QStringLiteral("-days"), QString::number(days), QStringLiteral("-extfile"),
+                    name + QStringLiteral(".ext"), QStringLiteral("-out"), name + QStringLiteral(".pem")},
                    whyNot);
 }
 
@@ -189,20 +194,22 @@ void TlsTest::initTestCase()
         return;
     }
     QString why;
-    const bool made = writeFile(dir + QStringLiteral("/openssl.cnf"), kOpensslConfig) &&
-                      makeAuthority(dir, QStringLiteral("ca"), QStringLiteral("/CN=Tarnbeck Test CA"), &why) &&
-                      makeAuthority(dir, QStringLiteral("otherca"), QStringLiteral("/CN=Somebody Else CA"), &why) &&
-                      makeServerCertificate(dir, QStringLiteral("good"), "DNS:localhost,IP:127.0.0.1", 30, 2, &why) &&
-                      makeServerCertificate(dir, QStringLiteral("expired"), "DNS:localhost,IP:127.0.0.1", -1, 3, &why) &&
-                      makeServerCertificate(dir, QStringLiteral("wronghost"), "DNS:mail.example.org", 30, 4, &why);
+    const bool made =
+        writeFile(dir + QStringLiteral("/openssl.cnf"), kOpensslConfig) &&
+        makeAuthority(dir, QStringLiteral("ca"), QStringLiteral("/CN=Tarnbeck Test CA"), &why) &&
+        makeAuthority(dir, QStringLiteral("otherca"), QStringLiteral("/CN=Somebody Else CA"), &why) &&
+        makeServerCertificate(dir, QStringLiteral("good"), "DNS:localhost,IP:127.0.0.1", 30, 2, &why) &&
+        makeServerCertificate(dir, QStringLiteral("expired"), "DNS:localhost,IP:127.0.0.1", -1, 3, &why) &&
+        makeServerCertificate(dir, QStringLiteral("wronghost"), "DNS:mail.example.org", 30, 4, &why) &&
+        makeServerCertificate(dir, QStringLiteral("iponly"), "IP:127.0.0.1", 30, 5, &why);
     if (!made) {
         pkiProblem = why;
         return;
     }
     const QStringList files = QDir(dir).entryList(QDir::Files);
     for (const QString &file : files)
-        QFile::setPermissions(dir + QLatin1Char('/') + file, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup |
-                                                                 QFile::ReadOther);
+        QFile::setPermissions(dir + QLatin1Char('/') + file,
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
 
     if (!DovecotServer::isAvailable(&dovecotProblem))
         return;
@@ -210,7 +217,8 @@ void TlsTest::initTestCase()
         dovecotProblem = QStringLiteral("Qt has no TLS backend here");
         return;
     }
-    for (const QString &name : {QStringLiteral("good"), QStringLiteral("expired"), QStringLiteral("wronghost")}) {
+    for (const QString &name :
+         {QStringLiteral("good"), QStringLiteral("expired"), QStringLiteral("wronghost"), QStringLiteral("iponly")}) {
         DovecotServer::Options options;
         options.tls = true;
         options.verboseAuth = true;
@@ -232,7 +240,7 @@ void TlsTest::cleanupTestCase()
 
 bool TlsTest::needDovecot()
 {
-    return pkiProblem.isEmpty() && dovecotProblem.isEmpty() && servers.size() == 3;
+    return pkiProblem.isEmpty() && dovecotProblem.isEmpty() && servers.size() == 4;
 }
 
 void TlsTest::refusalReason_data()
@@ -264,7 +272,8 @@ void TlsTest::refusalReason_data()
     QTest::newRow("expired and untrusted")
         << list({E::CertificateExpired, E::UnableToGetLocalIssuerCertificate}) << "TLS: certificate is not trusted";
     QTest::newRow("other kind") << list({E::CertificateSignatureFailed})
-                                << "TLS: certificate refused: " + QSslError(E::CertificateSignatureFailed).errorString();
+                                << "TLS: certificate refused: " +
+                                       QSslError(E::CertificateSignatureFailed).errorString();
 }
 
 void TlsTest::refusalReason()
@@ -287,8 +296,8 @@ void TlsTest::trustFileLoading()
 
     // Several certificates, with comments and a private key between them:
     // the certificates count, the rest is skipped.
-    QVERIFY(writeFile(path, "# my own server\n" + ca + "\n" +
-                                readFile(pki.path() + QStringLiteral("/good.key")) + "\n" + other));
+    QVERIFY(writeFile(path, "# my own server\n" + ca + "\n" + readFile(pki.path() + QStringLiteral("/good.key")) +
+                                "\n" + other));
     const QList<QSslCertificate> loaded = TlsVerification::loadTrustedCertificates(path);
     QCOMPARE(loaded.size(), 2);
     QCOMPARE(loaded.at(0), QSslCertificate(ca));
@@ -555,9 +564,9 @@ void TlsTest::fullSessionOverTls()
     TForm1 &w = *f.form;
     // The server's authority trusted through the file next to the program,
     // after an unrelated one: every certificate in it counts.
-    QVERIFY(writeFile(w.AppDir + TlsVerification::trustFileName(),
-                      readFile(pki.path() + QStringLiteral("/otherca.pem")) +
-                          readFile(pki.path() + QStringLiteral("/ca.pem"))));
+    QVERIFY(
+        writeFile(w.AppDir + TlsVerification::trustFileName(), readFile(pki.path() + QStringLiteral("/otherca.pem")) +
+                                                                   readFile(pki.path() + QStringLiteral("/ca.pem"))));
     QList<QByteArrayList> viewed;
     w.showViewer = [&](QWidget *, const QByteArray &, const QByteArray &, const QByteArray &subject,
                        const QList<QByteArray> &lines) { viewed.append(QByteArrayList{subject} + lines); };
@@ -694,6 +703,12 @@ void TlsTest::refusedCertificates_data()
                                          << "localhost"
                                          << "ca.pem"
                                          << "TLS: host name mismatch";
+    // The name typed is what the certificate must carry, not the address
+    // it resolves to.
+    QTest::newRow("address only, reached by name") << "iponly"
+                                                   << "localhost"
+                                                   << "ca.pem"
+                                                   << "TLS: host name mismatch";
 }
 
 void TlsTest::refusedCertificates()
@@ -743,6 +758,143 @@ void TlsTest::refusedCertificates()
     QVERIFY2(!log.contains(dovecot.user()), qPrintable(log));
     // Nothing more on the console: no greeting, no echo of USER.
     QCOMPARE(consoleLines(w), expected);
+}
+
+void TlsTest::stlsOnPlainPort()
+{
+    if (!needDovecot())
+        QSKIP(qPrintable(pkiProblem.isEmpty() ? dovecotProblem : pkiProblem));
+    // Dovecot with TLS set up offers STLS on its plain port: the password
+    // goes only through the encrypted connection.
+    DovecotServer &dovecot = *servers.value(QStringLiteral("good"));
+    const qsizetype logBefore = dovecot.log().size();
+    FormFixture f;
+    TForm1 &w = *f.form;
+    QVERIFY(writeFile(w.AppDir + TlsVerification::trustFileName(), readFile(pki.path() + QStringLiteral("/ca.pem"))));
+    w.txtServer->setEditText(QStringLiteral("localhost"));
+    w.txtPort->setText(QString::number(dovecot.port()));
+    w.txtUID->setText(dovecot.user());
+    w.txtPWD->setText(dovecot.password());
+    w.btnConnClick();
+    QTRY_VERIFY_WITH_TIMEOUT(w.session->state() == ssIdle && w.btnList->isEnabled(), 10000);
+    QVERIFY(w.cSock->Socket()->Encrypted());
+    const QStringList lines = consoleLines(w);
+    QVERIFY2(lines.indexOf(QStringLiteral("? STLS")) >= 0 &&
+                 lines.indexOf(QStringLiteral("? STLS")) < lines.indexOf(QStringLiteral("? USER ") + dovecot.user()),
+             qPrintable(lines.join(QLatin1Char('\n'))));
+    QTRY_VERIFY_WITH_TIMEOUT(dovecot.log().mid(logBefore).contains(QStringLiteral("Login: user=<")), 10000);
+    const QString login = dovecot.log().mid(logBefore).section(QStringLiteral("Login: user=<"), 1).section('\n', 0, 0);
+    QVERIFY2(login.contains(QStringLiteral(", TLS")), qPrintable(login));
+    // Remembered: a later connection that is not offered STLS logs in nowhere.
+    QCOMPARE(w.tlsServers, (QSet<QByteArray>{"localhost:" + QByteArray::number(dovecot.port())}));
+    QVERIFY(w.SaveSettings().isEmpty());
+    QVERIFY(readFile(w.SettingsPath()).contains("[TLS]\r\nlocalhost:" + QByteArray::number(dovecot.port()) + "=STLS"));
+}
+
+void TlsTest::stlsRefusedCertificates_data()
+{
+    QTest::addColumn<QString>("server");
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<QString>("trustFile");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("not trusted") << "good"
+                                 << "localhost"
+                                 << ""
+                                 << "TLS: certificate is not trusted";
+    QTest::newRow("other host") << "wronghost"
+                                << "localhost"
+                                << "ca.pem"
+                                << "TLS: host name mismatch";
+    QTest::newRow("address only, reached by name") << "iponly"
+                                                   << "localhost"
+                                                   << "ca.pem"
+                                                   << "TLS: host name mismatch";
+}
+
+void TlsTest::stlsRefusedCertificates()
+{
+    if (!needDovecot())
+        QSKIP(qPrintable(pkiProblem.isEmpty() ? dovecotProblem : pkiProblem));
+    QFETCH(QString, server);
+    QFETCH(QString, host);
+    QFETCH(QString, trustFile);
+    QFETCH(QString, reason);
+    DovecotServer &dovecot = *servers.value(server);
+    const qsizetype logBefore = dovecot.log().size();
+    FormFixture f;
+    TForm1 &w = *f.form;
+    if (!trustFile.isEmpty())
+        QVERIFY(writeFile(w.AppDir + TlsVerification::trustFileName(),
+                          readFile(pki.path() + QLatin1Char('/') + trustFile)));
+    w.txtServer->setEditText(host);
+    w.txtPort->setText(QString::number(dovecot.port()));
+    w.txtUID->setText(dovecot.user());
+    w.txtPWD->setText(dovecot.password());
+    w.btnConnClick();
+    QTRY_COMPARE_WITH_TIMEOUT(w.btnConn->text(), QStringLiteral("&Connect"), 10000);
+    // The reason, after the STLS that led to it; no USER ever.
+    const QStringList lines = consoleLines(w);
+    QCOMPARE(lines.mid(lines.size() - 2), (QStringList{QStringLiteral("+OK Begin TLS negotiation now."), reason}));
+    QVERIFY(!lines.contains(QStringLiteral("? USER ") + dovecot.user()));
+    QTRY_VERIFY_WITH_TIMEOUT(dovecot.log().mid(logBefore).contains(QStringLiteral("Disconnected")), 10000);
+    QVERIFY2(!dovecot.log().mid(logBefore).contains(dovecot.user()), qPrintable(dovecot.log().mid(logBefore)));
+}
+
+void TlsTest::noLoginWithoutTheEncryptionOffered_data()
+{
+    QTest::addColumn<QString>("server");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("STLS listed, then refused") << "refuses"
+                                               << "TLS: the server listed STLS and then refused it: no login.";
+    QTest::newRow("the handshake fails") << "garbles"
+                                         << "TLS: handshake failed";
+    QTest::newRow("offered before, not now")
+        << "downgraded"
+        << "TLS: this server offered encryption (STLS) before and does not now: no login.";
+    QTest::newRow("RequireTls") << "required"
+                                << "TLS: this server offers no encryption (STLS) and RequireTls is set: no login.";
+}
+
+void TlsTest::noLoginWithoutTheEncryptionOffered()
+{
+    QFETCH(QString, server);
+    QFETCH(QString, reason);
+    ScriptedPop3Server pop3;
+    pop3.greet("+OK ready");
+    QByteArrayList expected{"CAPA"};
+    if (server == "refuses" || server == "garbles") {
+        pop3.expect("CAPA").reply({"+OK", "TOP", "STLS", "USER", "."}).expect("STLS");
+        expected << "STLS";
+        if (server == "refuses")
+            pop3.reply({"-ERR not now"});
+        else
+            pop3.send("+OK Begin TLS negotiation now.\r\n").pause(100).send("this is no TLS handshake\r\n");
+    }
+    FormFixture f;
+    TForm1 &w = *f.form;
+    w.txtServer->setEditText(QStringLiteral("127.0.0.1"));
+    w.txtPort->setText(QString::number(pop3.port()));
+    w.txtUID->setText(QStringLiteral("bob"));
+    w.txtPWD->setText(QStringLiteral("pw"));
+    const QByteArray key = "127.0.0.1:" + QByteArray::number(pop3.port());
+    if (server == "downgraded")
+        w.tlsServers.insert(key);
+    w.requireTls = server == "required";
+    w.btnConnClick();
+    QTRY_COMPARE_WITH_TIMEOUT(w.btnConn->text(), QStringLiteral("&Connect"), 10000);
+    QVERIFY2(consoleLines(w).last().startsWith(reason), qPrintable(consoleLines(w).join(QLatin1Char('\n'))));
+    QTRY_VERIFY(!pop3.isClientConnected());
+    const QByteArray commands = expected.join("\r\n") + "\r\n";
+    QVERIFY(pop3.received().startsWith(commands));
+    // After the "+OK" to STLS only the client's TLS handshake went out.
+    const QByteArray rest = pop3.received().mid(commands.size());
+    QVERIFY(server == "garbles" ? rest.startsWith('\x16') : rest.isEmpty());
+    QVERIFY(!rest.contains("bob") && !rest.contains("pw"));
+    // A server that listed STLS is remembered.
+    QCOMPARE(w.tlsServers.contains(key), server != "required");
+    // Login pressed now has no connection to go out on.
+    w.btnLoginClick();
+    QCOMPARE(pop3.received().size(), commands.size() + rest.size());
 }
 
 QTEST_MAIN(TlsTest)

@@ -149,7 +149,8 @@ QString Pop3Session::open(const QString &server, int port, const std::function<Q
     else
         sock->setHost(server);
     sock->setPort(port);
-    sock->setTrustedCertificates(trusted && sock->UsesImplicitTls() ? trusted() : QList<QSslCertificate>());
+    // Any connection may turn to TLS (STLS), so the trust file counts for all.
+    sock->setTrustedCertificates(trusted ? trusted() : QList<QSslCertificate>());
     try {
         sock->setActive(true);
     } catch (const ESocketError &error) {

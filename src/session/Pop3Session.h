@@ -81,9 +81,9 @@ public:
     // in flight belongs to an earlier conversation.
     void expectGreeting();
     // Starts a connection to server (a dotted-decimal IPv4 address, or a host
-    // name) on port. On a TLS port, trusted (when given) is asked for the
-    // certificates to trust beside the system's. Returns the reason when the
-    // platform would not even start it (the events raised before have
+    // name) on port. trusted (when given) is asked for the certificates to
+    // trust beside the system's, should the connection be encrypted. Returns
+    // the reason when the platform would not even start it (the events raised before have
     // reported it); empty when the attempt is under way.
     QString open(const QString &server, int port, const std::function<QList<QSslCertificate>()> &trusted = nullptr);
     // Closes the connection, or abandons an attempt (the disconnect is
