@@ -683,6 +683,7 @@ void Pop3Session::refuseLogin(const QString &reason)
     loginStep = LoginStep::Open;
     emit consoleEntry(reason);
     inFlight.clear();
+    SessionState = ssIdle;
     ++connectionsEnded;
     sock->setActive(false);
 }
