@@ -40,9 +40,9 @@ lines=$(mktemp)
 batches=$(mktemp)
 trap 'rm -f "$lines" "$batches"' EXIT
 
-"$dir/bench/bench_maillist" --table "${list_counts[@]}" 2>/dev/null | grep '^TABLE' >>"$lines" || {
+"$dir/bin/bench_maillist" --table "${list_counts[@]}" 2>/dev/null | grep '^TABLE' >>"$lines" || {
   echo "bench_maillist failed" >&2; exit 1; }
-session_out=$("$dir/bench/bench_session" --table "${session_args[@]}" 2>/dev/null) || {
+session_out=$("$dir/bin/bench_session" --table "${session_args[@]}" 2>/dev/null) || {
   echo "bench_session failed:" >&2; echo "$session_out" >&2; exit 1; }
 if ! grep -q '^BATCH' <<<"$session_out"; then
   # Without Dovecot the session figures are missing; say why.
@@ -50,8 +50,8 @@ if ! grep -q '^BATCH' <<<"$session_out"; then
 fi
 grep '^TABLE' <<<"$session_out" >>"$lines" || true
 grep '^BATCH' <<<"$session_out" >>"$batches" || true
-"$dir/bench/bench_session" --table --memory 2>/dev/null | grep '^TABLE' >>"$lines" || true
-hostile_out=$("$dir/bench/bench_hostile" --table "${hostile_args[@]}" 2>/dev/null) || {
+"$dir/bin/bench_session" --table --memory 2>/dev/null | grep '^TABLE' >>"$lines" || true
+hostile_out=$("$dir/bin/bench_hostile" --table "${hostile_args[@]}" 2>/dev/null) || {
   echo "bench_hostile failed:" >&2; echo "$hostile_out" >&2; exit 1; }
 grep '^TABLE' <<<"$hostile_out" >>"$lines"
 

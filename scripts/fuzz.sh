@@ -22,7 +22,7 @@ fi
 targets=()
 for source in "$root"/fuzz/fuzz_*.cpp; do
   name=$(basename "$source" .cpp)
-  [[ -x "$dir/fuzz/$name" ]] && targets+=("$name")
+  [[ -x "$dir/bin/$name" ]] && targets+=("$name")
 done
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:symbolize=1
@@ -35,7 +35,7 @@ for name in "${targets[@]}"; do
   findings="$dir/findings/$name"
   mkdir -p "$work" "$findings"
   echo "== $name: ${seconds} s"
-  if ! "$dir/fuzz/$name" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+  if ! "$dir/bin/$name" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
       -print_final_stats=1 -artifact_prefix="$findings/" \
       "$work" "$root/fuzz/corpus/$name" >"$dir/$name.log" 2>&1; then
     failed+=("$name")

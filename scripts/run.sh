@@ -2,7 +2,7 @@
 # Sets up a Debian 12 machine, builds Tarnbeck and opens it against a local
 # demo POP3 server (Dovecot on a free loopback port, about 200 generated
 # messages). The demo runs from build/demo with settings of its own; the
-# settings next to build/tarnbeck are left alone. Closing the program, or
+# settings next to build/bin/tarnbeck are left alone. Closing the program, or
 # Ctrl-C here, stops the server.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -12,4 +12,5 @@ if [[ -z "${DISPLAY:-}" && -z "${WAYLAND_DISPLAY:-}" ]]; then
   echo "No display: Tarnbeck is a desktop program; run this in a graphical session." >&2
   exit 1
 fi
-exec "$root/build/tools/tarnbeck-demo" "$root/build/tarnbeck" "$root/build/demo"
+bin="$root/build/bin"
+exec "$bin/tarnbeck-demo" "$bin/tarnbeck" "$root/build/demo"

@@ -14,7 +14,7 @@ class QSocketNotifier;
 // the program started from a demo folder of its own whose settings file
 // already names that server, so a new user only presses Connect.
 //
-//     DemoLauncher demo(QStringLiteral("build/tarnbeck"), QStringLiteral("build/demo"));
+//     DemoLauncher demo(QStringLiteral("build/bin/tarnbeck"), QStringLiteral("build/demo"));
 //     return demo.run();
 //
 // The program is copied (not linked) into the demo folder: it reads its
