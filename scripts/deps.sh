@@ -15,8 +15,9 @@ if [[ "${TARNBECK_WITH_SERVER:-0}" == 1 ]]; then
   packages+=(dovecot-core dovecot-pop3d openssl)
 fi
 if [[ "${TARNBECK_WITH_X11:-0}" == 1 ]]; then
-  # A virtual X server and a window manager to run the program in.
-  packages+=(xvfb openbox wmctrl x11-utils)
+  # A virtual X server and a window manager to run the program in, and
+  # xdotool to press its keys the way a user does.
+  packages+=(xvfb openbox wmctrl x11-utils xdotool)
 fi
 if [[ "${TARNBECK_WITH_FUZZ:-0}" == 1 ]]; then
   # clang with libFuzzer and the sanitizer runtimes.

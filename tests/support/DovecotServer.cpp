@@ -203,6 +203,11 @@ QString DovecotServer::logFilePath() const
     return workDir() + QStringLiteral("/dovecot.log");
 }
 
+QString DovecotServer::rawlogDir() const
+{
+    return workDir() + QStringLiteral("/rawlog");
+}
+
 QString DovecotServer::log() const
 {
     QFile file(logFilePath());
@@ -309,6 +314,14 @@ bool DovecotServer::prepare(QString *whyNot)
     QFile::setPermissions(workDir(), open);
     QFile::setPermissions(passwd.fileName(), readable);
     handOver(mailDir());
+    if (opts.rawlog) {
+        // Written by the pop3 process, which serves the mail as its owner.
+        if (!QDir().mkpath(rawlogDir())) {
+            *whyNot = QStringLiteral("cannot create %1").arg(rawlogDir());
+            return false;
+        }
+        handOver(rawlogDir());
+    }
     return true;
 }
 
@@ -340,6 +353,8 @@ QByteArray DovecotServer::config(quint16 pop3, quint16 pop3s) const
     c += "mail_location = maildir:" + maildir + '\n';
     // UIDLs are the file names: stable when a mailbox is regenerated.
     c += "pop3_uidl_format = %f\n";
+    if (opts.rawlog)
+        c += "rawlog_dir = " + rawlogDir().toUtf8() + '\n';
 
     QByteArray userdb = "home=" + maildir;
     QByteArray chroot;

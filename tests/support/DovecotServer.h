@@ -35,6 +35,10 @@ public:
         QString password = QStringLiteral("secret");
         // auth_verbose: failed and successful password checks show up in log().
         bool verboseAuth = false;
+        // rawlog_dir: every session after login is logged byte for byte into
+        // rawlogDir(), one .in and one .out file per connection, so what a
+        // client sent and got can be checked from outside the client.
+        bool rawlog = false;
         // Adds a pop3s listener (and STLS on the plain port). Without paths,
         // start() makes a self-signed certificate for localhost and 127.0.0.1.
         bool tls = false;
@@ -71,6 +75,7 @@ public:
     QString mailDir() const;
     QString configPath() const;
     QString logFilePath() const;
+    QString rawlogDir() const;
     QString instanceName() const { return instance; }
     // Everything the server logged so far (info and errors, one file).
     QString log() const;

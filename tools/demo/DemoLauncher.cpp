@@ -88,6 +88,9 @@ int DemoLauncher::run()
     DovecotServer::Options options;
     options.user = DemoUser;
     options.password = DemoPassword;
+    // For the test of scripts/run.sh: what the program said to the server,
+    // seen from the server's side.
+    options.rawlog = qEnvironmentVariableIntValue("TARNBECK_DEMO_RAWLOG") == 1;
     server = std::make_unique<DovecotServer>(options);
     if (server->addMessages(MessageCount, MailboxSeed).size() != MessageCount) {
         why = server->mailDir();
@@ -107,8 +110,14 @@ int DemoLauncher::run()
         return 128 + caughtSignal;
     }
 
+    const QString rawlogNote =
+        options.rawlog
+            ? QStringLiteral(", the sessions' rawlog in %1").arg(QDir::toNativeSeparators(server->rawlogDir()))
+            : QString();
     QTextStream(stdout) << "Demo POP3 server on " << DemoServer << " port " << server->port() << ", user "
                         << DemoUser << ", password " << DemoPassword << ", " << MessageCount << " messages.\n"
+                        << "Its configuration and log are in " << QDir::toNativeSeparators(server->workDir())
+                        << rawlogNote << ".\n"
                         << "Tarnbeck opens from " << QDir::toNativeSeparators(folder)
                         << " with that account filled in: press Connect. Closing it stops the server."
                         << Qt::endl;

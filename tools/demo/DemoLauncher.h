@@ -21,6 +21,8 @@ class QSocketNotifier;
 // settings from the directory of its resolved executable, and the settings
 // next to the original must stay untouched. The server is stopped when the
 // program exits, and also on SIGINT, SIGTERM or SIGHUP to this process.
+// With TARNBECK_DEMO_RAWLOG=1 in the environment the server also logs every
+// session after login byte for byte (DovecotServer::Options::rawlog).
 class DemoLauncher : public QObject {
     Q_OBJECT
 public:
