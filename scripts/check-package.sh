@@ -18,8 +18,6 @@
 # scripts/test.sh: it installs packages system-wide.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-# The caption carries the project's version, as CMakeLists.txt declares it.
-version=$(sed -n 's/^project(Tarnbeck VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
 keep=0
 if [[ "${1:-}" == --keep ]]; then keep=1; shift; fi
 if [[ $(id -u) -ne 0 ]]; then
@@ -31,6 +29,14 @@ if [[ -z "$deb" ]]; then
   deb=$("$root/scripts/package.sh" | tail -n 1)
 fi
 deb=$(realpath "$deb")
+# The caption carries the version the build was configured with: its configure
+# step writes it next to the package (version.txt in the build tree). A
+# package from elsewhere says it in its control file.
+if [[ -f $(dirname "$deb")/version.txt ]]; then
+  version=$(<"$(dirname "$deb")/version.txt")
+else
+  version=$(dpkg-deb --field "$deb" Version)
+fi
 user=tarnbeck-check
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
@@ -65,6 +71,7 @@ home=$(getent passwd "$user" | cut -d: -f6)
 run_once() {
   runuser -u "$user" -- env -i HOME="$home" PATH=/usr/bin:/bin LANG=C.UTF-8 \
     xvfb-run --auto-servernum --server-args="-screen 0 1280x1024x24" bash -c '
+      title="Tarnbeck v$2"
       XDG_RUNTIME_DIR=$(mktemp -d); export XDG_RUNTIME_DIR
       openbox >/dev/null 2>&1 & wm=$!
       for _ in $(seq 300); do wmctrl -m >/dev/null 2>&1 && break; sleep 0.1; done
@@ -72,14 +79,15 @@ run_once() {
       "$1" & app=$!
       shown=0
       for _ in $(seq 600); do
-        if wmctrl -l 2>/dev/null | grep -q "Tarnbeck v$version"; then shown=1; break; fi
+        # wmctrl -l: id, desktop, host, title.
+        if wmctrl -l 2>/dev/null | sed "s/^[^ ]* *[^ ]* *[^ ]* //" | grep -qxF "$title"; then shown=1; break; fi
         kill -0 $app 2>/dev/null || break
         sleep 0.1
       done
       exited=0
       if [[ $shown == 1 ]]; then
         sleep 0.5
-        wmctrl -c "Tarnbeck v$version"
+        wmctrl -F -c "$title"
         # A message box at exit (settings not saved) would keep it open.
         for _ in $(seq 100); do kill -0 $app 2>/dev/null || { exited=1; break; }; sleep 0.1; done
         [[ $exited == 1 ]] || echo "it did not exit within 10 s of closing its window" >&2
@@ -90,7 +98,7 @@ run_once() {
       rc=0; wait $app || rc=$?
       [[ $exited == 1 ]] || rc=1
       kill $wm 2>/dev/null
-      [[ $shown == 1 && $rc == 0 ]]' run_once "$1"
+      [[ $shown == 1 && $rc == 0 ]]' run_once "$1" "$version"
 }
 
 config="$home/.config/Tarnbeck"

@@ -1,5 +1,6 @@
 #include "app/TForm1.h"
 
+#include "TarnbeckConfig.h"
 #include "app/PasswordStyle.h"
 #include "app/StatusTextBar.h"
 #include "controls/ConsoleView.h"

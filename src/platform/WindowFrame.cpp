@@ -1,5 +1,7 @@
 #include "platform/WindowFrame.h"
 
+#include "TarnbeckConfig.h"
+
 #include <QGuiApplication>
 #include <QWidget>
 #include <QWindow>

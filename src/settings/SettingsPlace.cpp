@@ -1,14 +1,12 @@
 #include "settings/SettingsPlace.h"
 
+#include "TarnbeckConfig.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <QStringList>
 #include <QTemporaryFile>
-
-#ifndef TARNBECK_INSTALL_BINDIR
-#define TARNBECK_INSTALL_BINDIR ""
-#endif
 
 namespace SettingsPlace {
 
