@@ -1,18 +1,17 @@
 #!/usr/bin/env bash
-# Builds the Debian package of Tarnbeck: a Release build for /usr in the given
-# directory (default: build-package), then `cpack -G DEB` there. Prints the
-# package's path on its last line. Its dependencies are computed from the
-# executable by dpkg-shlibdeps.
+# Builds the Debian package of Tarnbeck in build-package/: the preset
+# "package" (CMakePresets.json: a Release build for /usr without tests,
+# benchmarks or Qt Test) builds the program, then `cpack -G DEB` packages it.
+# Prints the package's path on its last line. Its dependencies are computed
+# from the executable by dpkg-shlibdeps.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-dir=${1:-"$root/build-package"}
+dir="$root/build-package"
 "$root/scripts/deps.sh"
-generator=()
-command -v ninja >/dev/null 2>&1 && generator=(-G Ninja)
-cmake -S "$root" -B "$dir" "${generator[@]}" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
-  -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON >/dev/null
-# Only what the package holds; the tests are built by scripts/test.sh.
-cmake --build "$dir" --target tarnbeck -j"$(nproc)"
+cd "$root"
+cmake --preset package >/dev/null
+# Only what the package holds.
+cmake --build --preset package -j"$(nproc)"
 rm -f "$dir"/tarnbeck_*.deb
 (cd "$dir" && cpack -G DEB >/dev/null)
 deb=$(ls "$dir"/tarnbeck_*.deb)
