@@ -11,7 +11,8 @@ set(expected
   ${BINDIR}/tarnbeck
   ${DATADIR}/applications/${APP_ID}.desktop
   ${DATADIR}/metainfo/${APP_ID}.metainfo.xml
-  ${DATADIR}/icons/hicolor/scalable/apps/${APP_ID}.svg)
+  ${DATADIR}/icons/hicolor/scalable/apps/${APP_ID}.svg
+  ${DATADIR}/doc/tarnbeck/copyright)
 foreach(size 16 22 24 32 48 64 128 256 512)
   list(APPEND expected ${DATADIR}/icons/hicolor/${size}x${size}/apps/${APP_ID}.png)
 endforeach()
