@@ -19,6 +19,10 @@ if [[ "${TARNBECK_WITH_X11:-0}" == 1 ]]; then
   # xdotool to press its keys the way a user does.
   packages+=(xvfb openbox wmctrl x11-utils xdotool)
 fi
+if [[ "${TARNBECK_WITH_SCREENSHOT:-0}" == 1 ]]; then
+  # import, for scripts/screenshot.sh.
+  packages+=(imagemagick)
+fi
 if [[ "${TARNBECK_WITH_FUZZ:-0}" == 1 ]]; then
   # clang with libFuzzer and the sanitizer runtimes.
   packages+=(clang-14 libclang-rt-14-dev)

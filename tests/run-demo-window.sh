@@ -37,9 +37,8 @@ if ! grep -q 'no work to do' <<<"$plan"; then
 fi
 
 work=$(mktemp -d)
-xvfb=
-wm=
 run=
+source "$source_dir/scripts/lib/demo-display.sh"
 cleanup() {
   if [[ -n $run ]] && kill -0 "$run" 2>/dev/null; then
     # scripts/run.sh runs in a session of its own: the demo, the program.
@@ -47,8 +46,7 @@ cleanup() {
     for _ in $(seq 50); do kill -0 "$run" 2>/dev/null || break; sleep 0.1; done
     kill -KILL -- "-$run" 2>/dev/null || true
   fi
-  [[ -n $wm ]] && kill "$wm" 2>/dev/null
-  [[ -n $xvfb ]] && kill "$xvfb" 2>/dev/null
+  display_stop
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -82,29 +80,7 @@ group_members() {
 
 port_open() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
 
-# Wait up to $1 tenths of a second for the command that follows to succeed.
-wait_for() {
-  local tenths=$1
-  shift
-  for _ in $(seq "$tenths"); do
-    "$@" && return 0
-    sleep 0.1
-  done
-  return 1
-}
-
-# A display of its own: Xvfb picks a free number and writes it.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-xvfb=$!
-wait_for 100 grep -q '^[0-9]' "$work/display" || fail "Xvfb named no display: $(cat "$work/xvfb.log")"
-export DISPLAY=":$(head -n 1 "$work/display")"
-unset WAYLAND_DISPLAY XAUTHORITY QT_QPA_PLATFORM
-# The window manager's defaults, not those of whoever runs the tests.
-mkdir -m 700 "$work/config" "$work/cache" "$work/runtime"
-export XDG_CONFIG_HOME=$work/config XDG_CACHE_HOME=$work/cache XDG_RUNTIME_DIR=$work/runtime
-openbox --sm-disable >/dev/null 2>&1 &
-wm=$!
-wait_for 100 wmctrl -m >/dev/null 2>&1 || fail "openbox does not manage $DISPLAY"
+display_start "$work" || fail "no X display with a window manager"
 
 # As written in the README; TARNBECK_DEMO_RAWLOG only makes the demo's
 # Dovecot log the session.
@@ -124,14 +100,8 @@ master=$(cat "$server_dir/run/master.pid" 2>/dev/null) || fail "no master.pid in
 port_open "$port" || fail "nothing listens on the demo's port $port"
 grep -q '^ninja: no work to do' "$work/run.log" || fail "scripts/run.sh rebuilt the tree instead of reusing it"
 
-# wmctrl -l -p: id, desktop, pid, host, title.
-window() {
-  wmctrl -l -p 2>/dev/null | awk -v t="$title" '
-    { n = $0; for (i = 0; i < 4; i++) sub(/^[^ ]+ +/, "", n) }
-    n == t { print $1, $3; exit }'
-}
 found=
-wait_for 300 eval 'found=$(window); [[ -n $found ]]' || fail "no window \"$title\" within 30 s of the demo server"
+wait_for 300 eval 'found=$(window_of "$title")' || fail "no window \"$title\" within 30 s of the demo server"
 read -r wid pid <<<"$found"
 shown=$(since "$started")
 # The window is the demo's copy of the program, not the build's.
@@ -145,24 +115,9 @@ clicked=$(now)
 xdotool key --clearmodifiers alt+c
 
 # From outside the program: Dovecot logged the login, and its rawlog of that
-# session holds the LIST the program sent and the whole listing it was sent
-# (the status line, one line per message, the end line). Rawlog lines start
-# with a time stamp.
-plain() { sed -E 's/^[0-9]+\.[0-9]+ //' "$1" | tr -d '\r'; }
-listed() {
-  local in
-  for in in "$rawlog"/*.in; do
-    [[ -f $in && -f ${in%.in}.out ]] || continue
-    plain "$in" | grep -qx 'LIST' || continue
-    plain "${in%.in}.out" | awk '
-      /^\+OK 200 messages/ { on = 1; rows = 0; next }
-      on && /^\.$/ { done = (rows == 200); on = 0; next }
-      on && /^[0-9]+ [0-9]+$/ { rows++ }
-      END { exit !done }' && return 0
-  done
-  return 1
-}
-wait_for 200 listed || fail "no LIST answered with the 200 demo messages in the rawlog within 20 s of Alt+C"
+# session holds the LIST the program sent and the whole listing it was sent.
+wait_for 200 rawlog_listed "$rawlog" 200 ||
+  fail "no LIST answered with the 200 demo messages in the rawlog within 20 s of Alt+C"
 listing=$(since "$clicked")
 grep -q 'Login: user=<demo>' "$server_dir/dovecot.log" || fail "Dovecot logged no login of user demo"
 
