@@ -7,6 +7,7 @@
 #   scripts/build.sh asan            build-asan/  the same under the sanitizers
 #   scripts/build.sh bench           build-bench/ Release, the benchmarks
 #   scripts/build.sh fuzz            build-fuzz/  the fuzz targets (clang)
+#   scripts/build.sh package         build-package/ Release for /usr, no tests
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 preset=${1:-default}
