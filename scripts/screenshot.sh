@@ -15,7 +15,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 output=$(realpath -m "${1:-$root/docs/screenshot.png}")
 TARNBECK_WITH_SERVER=1 TARNBECK_WITH_X11=1 TARNBECK_WITH_SCREENSHOT=1 "$root/scripts/deps.sh"
-"$root/scripts/build.sh" default >/dev/null
+"$root/scripts/build.sh" default
 bin="$root/build/bin"
 version=$(<"$root/build/version.txt")
 title="Tarnbeck v$version"
