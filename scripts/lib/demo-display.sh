@@ -16,7 +16,7 @@ display_wm=
 
 display_start() {
   local work=$1
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >/dev/null 2>"$work/xvfb.log" &
   display_xvfb=$!
   if ! wait_for 100 grep -q '^[0-9]' "$work/display"; then
     echo "Xvfb named no display: $(cat "$work/xvfb.log")" >&2
@@ -27,20 +27,21 @@ display_start() {
   # The window manager's defaults, not those of whoever runs this.
   mkdir -m 700 "$work/config" "$work/cache" "$work/runtime"
   export XDG_CONFIG_HOME=$work/config XDG_CACHE_HOME=$work/cache XDG_RUNTIME_DIR=$work/runtime
-  openbox --sm-disable >/dev/null 2>&1 &
+  openbox --sm-disable >/dev/null 2>"$work/openbox.log" &
   display_wm=$!
-  if ! wait_for 100 wmctrl -m >/dev/null 2>&1; then
-    echo "openbox does not manage $DISPLAY" >&2
+  # A loaded machine may take a while.
+  if ! wait_for 300 wmctrl -m >/dev/null 2>&1; then
+    echo "openbox does not manage $DISPLAY: $(cat "$work/openbox.log")" >&2
     return 1
   fi
 }
 
 display_stop() {
-  [[ -n $display_wm ]] && kill "$display_wm" 2>/dev/null
-  [[ -n $display_xvfb ]] && kill "$display_xvfb" 2>/dev/null
+  # Either may have ended already.
+  if [[ -n $display_wm ]]; then kill "$display_wm" 2>/dev/null || true; fi
+  if [[ -n $display_xvfb ]]; then kill "$display_xvfb" 2>/dev/null || true; fi
   display_wm=
   display_xvfb=
-  return 0
 }
 
 wait_for() {
