@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Figures for the main window against a hostile server on loopback: what a
 // server that never ends its line, or that sends stray end markers by the
 // million, costs the program in memory and time, with the window shown

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Figures for the mailbox list at 10,000 / 100,000 / 1,000,000 rows: adding a
 // listing (with the change handler after every row), sorting by each column,
 // "All" on and off, "Decode Headers" on and off, and the memory the rows take. Each time is the median of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Figures for the POP3 conversation of the main window against a real Dovecot
 // server:
 //

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # cmake --install into STAGE, then: every file a desktop needs is there, and
 # nothing else is installed (no test programs, no demo).
 file(REMOVE_RECURSE ${STAGE})

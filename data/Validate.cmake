@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs TOOL [ARGS...] FILE; prints a one-line SKIP reason when the tool is
 # not installed.
 find_program(tool ${TOOL})

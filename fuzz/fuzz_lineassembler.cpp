@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The reply path: bytes in arbitrary chunks through line assembly, then the
 // dispatcher's parsers. However the bytes are cut, the lines must be the
 // same as from one read, and the same as a plain split that ends lines only

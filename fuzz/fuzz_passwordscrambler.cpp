@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Password scrambling and the settings file's value escaping: any stored
 // text unscrambles without harm, and both encodings give back exactly what
 // went in.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // ParseListing and ScanHeaders over arbitrary lines, as the reply
 // dispatcher hands them over: split at LF, a CR before it dropped.
 

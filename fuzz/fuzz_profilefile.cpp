@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The settings file reader over arbitrary file contents, and one write into
 // it: after saving and loading again, the written value reads back and every
 // other value of that section is what it was.

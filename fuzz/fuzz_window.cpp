@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's whole conversation: what a server sends, in arbitrary
 // chunks, through line assembly, the dispatcher and the session's state
 // machine, mixed with what a user does (marks, selections, the command

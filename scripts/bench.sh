@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds a Release tree (build-bench) and runs every benchmark under bench/,
 # then prints one table: a row per figure with its row or message count, the
 # median and the spread (min-max) over the runs, the heap over a session of

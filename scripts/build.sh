@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Configures and builds one of the build trees of CMakePresets.json (default:
 # the preset "default", in build/). Extra arguments go to cmake's configure
 # step.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Checks the Debian package as a new user would meet it, on a Debian 12 root
 # (a fresh one, or this machine): installs it with apt-get, starts the
 # installed program as an ordinary user under Xvfb with a window manager,

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what building and testing Tarnbeck needs on Debian 12: with apt-get
 # when run as root, otherwise it prints the apt-get line to run and fails.
 set -euo pipefail

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the libFuzzer targets with clang (address and undefined-behaviour
 # sanitizers) in build-fuzz and runs each for FUZZ_SECONDS (default 60),
 # starting from its seed corpus in fuzz/corpus/<target>/. Fails on any crash,

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the Debian package of Tarnbeck in build-package/: the preset
 # "package" (CMakePresets.json: a Release build for /usr without tests,
 # benchmarks or Qt Test) builds the program, then `cpack -G DEB` packages it.

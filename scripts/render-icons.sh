@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Renders the PNG sizes of the program's icon from its SVG into
 # data/icons/<size>/. The PNGs are committed, so building needs no SVG
 # renderer; run this after changing the SVG (needs rsvg-convert, Debian

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Sets up a Debian 12 machine, builds Tarnbeck and opens it against a local
 # demo POP3 server (Dovecot on a free loopback port, about 200 generated
 # messages). The demo runs from build/demo with settings of its own; the

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Regenerates docs/screenshot.png, the README's picture, from the real
 # program: the demo mailbox (tarnbeck-demo, as scripts/run.sh opens it)
 # connected, the headers of every message fetched and shown decoded, and the

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Sets up a Debian 12 machine, builds Tarnbeck and runs every test: once in a
 # normal build (warnings are errors), once under AddressSanitizer and
 # UndefinedBehaviorSanitizer, then each fuzz target for FUZZ_SECONDS (default

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The README's run command as a new user meets it: scripts/run.sh, as
 # written, on an X display of its own with a window manager (Xvfb, openbox).
 # The demo window must appear; Connect, pressed with a real key press on that

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The mailbox list in the main window: finding rows, the message a command
 // acts on, marks with the "All" and "Selection" boxes and double-clicks, the
 // message buttons, header clicks and the column widths.

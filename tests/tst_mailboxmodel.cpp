@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The mailbox list's model on its own: rows, marks and their count, the
 // change handler's calls, sorting with the selection following its rows.
 

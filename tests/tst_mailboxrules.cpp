@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The mailbox list's pure rules: row comparison, subject key, numbers, the
 // stable sort order, and the column width rule.
 

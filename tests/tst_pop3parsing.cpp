@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "session/CommandQueue.h"
 #include "session/HeaderDecoding.h"
 #include "session/Pop3Parsing.h"

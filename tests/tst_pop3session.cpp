@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The conversation engine on its own, against the scripted server, with no
 // widget anywhere: a plain list model stands in for the window's list.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/StatusTextBar.h"
 #include "app/TForm1.h"
 #include "controls/ConsoleView.h"

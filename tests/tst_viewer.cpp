@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/TarnbeckApplication.h"
 #include "support/DesktopStub.h"
 #include "viewer/TForm2.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real program under a real window manager (Xvfb and openbox): X11
 // frames a window only after it is mapped, and the stored size must still be
 // the outer size and stay the same from one start to the next.

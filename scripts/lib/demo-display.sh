@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Shell helpers for running the demo on an X display of its own, sourced by
 # tests/run-demo-window.sh and scripts/screenshot.sh (bash, set -euo pipefail).
 #

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/PasswordStyle.h"
 
 int PasswordStyle::styleHint(StyleHint hint, const QStyleOption *option, const QWidget *widget,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The mailbox list's handlers of the main window: check marks and the two
 // bulk boxes, the choice of the message a command acts on, sorting by column
 // and the column widths.

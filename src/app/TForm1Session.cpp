@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's side of the conversation: the connect button and port check,
 // the command buttons, the console page, and what the window shows of each
 // step the engine (Pop3Session) reports.

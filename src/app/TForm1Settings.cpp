@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Loading and saving the main window's settings file.
 
 #include "app/TForm1.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The value of a hexadecimal digit (either case), or -1 for any other byte.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "base/Ipv4Address.h"
 
 std::optional<quint32> parseIpv4(QStringView text)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "controls/AnchorLayout.h"
 
 void AnchorLayout::add(QWidget *widget, const QRect &design, int anchors, bool followsHeight)

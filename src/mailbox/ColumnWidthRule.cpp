@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "mailbox/ColumnWidthRule.h"
 
 ColumnWidthRule::Widths ColumnWidthRule::apply(int listWidth, const Widths &current)

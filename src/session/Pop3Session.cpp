@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "session/Pop3Session.h"
 
 #include "base/Ipv4Address.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The batches of the conversation: Get Header over the rows handed in, the
 // delete batch the user confirmed, and the server's capabilities that decide
 // whether their commands are pipelined.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "session/RowBatch.h"
 
 void RowBatch::start(const QList<MailRowRef> &list, bool checked, quint64 number)

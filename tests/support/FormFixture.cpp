@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "support/FormFixture.h"
 
 FormFixture::FormFixture() : form(std::make_unique<TForm1>())

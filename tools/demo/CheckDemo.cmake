@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The demo's own test: runs tarnbeck-demo with the probe as its program, once
 # to the end and once interrupted, and checks the server is gone each time.
 # Takes DEMO, PROBE and DIR.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Opens Tarnbeck against a local demo POP3 server: see DemoLauncher.
 
 #include "demo/DemoLauncher.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A stand-in for the program in the demo's own test: started by
 // tarnbeck-demo from the demo folder, it reads the settings file next to
 // itself as the program would and logs in to the server it names.
