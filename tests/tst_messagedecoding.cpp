@@ -184,6 +184,9 @@ void MessageDecodingTest::structure_data()
     QTest::newRow("boundary never found")
         << lines({"Content-Type: multipart/mixed; boundary=\"real\"", "", "--other", "", "text", "--other--"}) << false
         << QStringLiteral("[parts not found (bad boundary), shown as received]\n--other\n\ntext\n--other--\n");
+    QTest::newRow("only a closing delimiter")
+        << lines({"Content-Type: multipart/mixed; boundary=b", "", "text in the preamble", "--b--"}) << false
+        << QStringLiteral("[parts not found (bad boundary), shown as received]\ntext in the preamble\n--b--\n");
     QTest::newRow("delimiter with trailing blanks, no closing delimiter")
         << lines({"Content-Type: multipart/mixed; boundary=b", "", "--b  ", "", "kept", "--bb", "still kept"}) << false
         << QStringLiteral("kept\n--bb\nstill kept\n");

@@ -624,7 +624,6 @@ QString sizeText(qint64 bytes)
 // The parts between the delimiter lines of a boundary.
 struct Split {
     QList<Range> parts;
-    bool found = false;  // a delimiter line was there
     bool more = false;   // parts past MaxParts were left out
 };
 
@@ -644,7 +643,6 @@ Split splitParts(const Lines &lines, Range body, const QByteArray &boundary)
         // Blanks may follow a delimiter (transport padding); other text may not.
         if (!std::all_of(rest.begin(), rest.end(), isWhite))
             continue;
-        split.found = true;
         if (start >= 0) {
             if (split.parts.size() >= MaxParts) {
                 split.more = true;
@@ -747,7 +745,8 @@ private:
         Split split;
         if (!boundary.isEmpty() && boundary.size() <= 200)
             split = splitParts(lines, range, boundary);
-        if (!split.found) {
+        // A closing delimiter alone holds no part: what is there is shown.
+        if (split.parts.isEmpty()) {
             note(QStringLiteral("[parts not found (bad boundary), shown as received]"));
             received(range);
             return;
