@@ -355,8 +355,7 @@ struct Window {
         w.txtUID->setText(QString::fromLatin1(scenario));
         w.txtPWD->setText(QStringLiteral("secret"));
         // A message that never ends is never shown; a viewer would block.
-        w.showViewer = [this](QWidget *, const QByteArray &, const QByteArray &, const QByteArray &,
-                              const QList<QByteArray> &) { viewerOpened = true; };
+        w.showViewer = [this](QWidget *, const ViewerMessage &, const auto &) { viewerOpened = true; };
         // The moments the connection goes and the NOOP's answer is handled,
         // taken in the window's own handlers rather than by polling.
         const TSocketNotifyEvent disconnected = w.cSock->OnDisconnect;

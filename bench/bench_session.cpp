@@ -128,8 +128,7 @@ struct Window {
         w.txtPort->setText(QString::number(port));
         w.txtUID->setText(server.user());
         w.txtPWD->setText(server.password());
-        w.showViewer = [](QWidget *, const QByteArray &, const QByteArray &, const QByteArray &,
-                          const QList<QByteArray> &) {};
+        w.showViewer = [](QWidget *, const ViewerMessage &, const auto &) {};
     }
 
     bool until(const std::function<bool()> &done, int ms = 600000) { return runUntil(done, ms); }
@@ -448,10 +447,9 @@ bool benchMemory(int rows, int rounds)
     }
     Window win(server, server.port(), false);
     int viewed = 0;
-    win.w.showViewer = [&viewed](QWidget *owner, const QByteArray &to, const QByteArray &from,
-                                 const QByteArray &subject, const QList<QByteArray> &lines) {
+    win.w.showViewer = [&viewed](QWidget *owner, const ViewerMessage &message, const auto &) {
         TForm2 viewer(owner);
-        viewer.Fill(to, from, subject, lines);
+        viewer.Fill(message);
         ++viewed;
     };
     if (!win.connectAndList(rows)) {

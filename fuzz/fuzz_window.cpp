@@ -352,9 +352,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (honest)
             server.sent(text);
     };
-    w.showViewer = [&](QWidget *, const QByteArray &to, const QByteArray &from, const QByteArray &subject,
-                       const QList<QByteArray> &lines) {
-        FUZZ_CHECK((Fields{subject, from, to}) == scan(lines));
+    w.showViewer = [&](QWidget *, const ViewerMessage &message, const auto &) {
+        FUZZ_CHECK((Fields{message.subject, message.from, message.to}) == scan(message.lines));
     };
 
     if (honest)

@@ -67,8 +67,9 @@ struct Session {
         w.txtPort->setText(QString::number(server.port()));
         w.txtUID->setText(QStringLiteral("bob"));
         w.txtPWD->setText(QStringLiteral("pw1"));
-        w.showViewer = [this](QWidget *, const QByteArray &, const QByteArray &, const QByteArray &,
-                              const QList<QByteArray> &lines) { viewed.append(lines); };
+        w.showViewer = [this](QWidget *, const ViewerMessage &message, const auto &) {
+            viewed.append(message.lines);
+        };
     }
 
     // Greeting, USER and PASS, then LIST answered with the rows.

@@ -61,8 +61,9 @@ struct Client {
         w.txtPort->setText(QString::number(server.port()));
         w.txtUID->setText(server.user());
         w.txtPWD->setText(password);
-        w.showViewer = [this](QWidget *, const QByteArray &, const QByteArray &, const QByteArray &subject,
-                              const QList<QByteArray> &lines) { viewed.append({subject, lines}); };
+        w.showViewer = [this](QWidget *, const ViewerMessage &message, const auto &) {
+            viewed.append({message.subject, message.lines});
+        };
     }
 
     bool listed(int rows)

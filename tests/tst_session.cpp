@@ -33,6 +33,7 @@ private slots:
     void headerBatchOverTwoRows();
     void headerOfSelectedRowOnly();
     void readSkipsAttachment();
+    void viewerGetsAndReportsDecodedText();
     void decodedHeadersInRowsAndViewer();
     void readWithNothingBeforeEndMarker();
     void readRefusedGivesPageBack();
@@ -74,6 +75,8 @@ const QByteArrayList kThreeRows{"1 120", "2 200", "3 300"};
 struct Viewed {
     QByteArray to, from, subject;
     QList<QByteArray> lines;
+    bool whole = false;
+    bool decodedText = false;
 };
 
 // A main window wired to a scripted server, with the viewer captured.
@@ -83,6 +86,8 @@ struct Session {
     ScriptedPop3Server server;
     QList<Viewed> viewed;
     std::function<void()> duringViewer;
+    // What the viewer would call when the user switches Decoded Text.
+    std::function<void(bool)> decodedTextChanged;
 
     Session() : w(*f.form)
     {
@@ -90,9 +95,10 @@ struct Session {
         w.txtPort->setText(QString::number(server.port()));
         w.txtUID->setText(QStringLiteral("bob"));
         w.txtPWD->setText(QStringLiteral("pw1"));
-        w.showViewer = [this](QWidget *, const QByteArray &to, const QByteArray &from, const QByteArray &subject,
-                              const QList<QByteArray> &lines) {
-            viewed.append({to, from, subject, lines});
+        w.showViewer = [this](QWidget *, const ViewerMessage &message, const auto &changed) {
+            viewed.append({message.to, message.from, message.subject, message.lines, message.whole,
+                           message.decodedText});
+            decodedTextChanged = changed;
             if (duringViewer)
                 duringViewer();
         };
@@ -339,6 +345,31 @@ void SessionTest::readSkipsAttachment()
     QVERIFY(!s.w.session->skippingRest());
     QCOMPARE(s.w.mailModel->subItem(1, 1), QByteArray("pics"));
     QVERIFY(!s.w.mailModel->isChecked(1));
+    CHECK_SERVER(s);
+}
+
+// The viewer opens with the window's Decoded Text, and a switch in the
+// viewer is the window's from then on (and what the settings keep).
+void SessionTest::viewerGetsAndReportsDecodedText()
+{
+    Session s;
+    QVERIFY(s.start());
+    s.duringViewer = [&] { s.decodedTextChanged(true); };
+    s.server.expect("TOP 2 100").reply({"+OK", "Subject: one", "", "text", "."});
+    s.select({1});
+    s.w.btnReadClick();
+    QTRY_COMPARE(s.viewed.size(), 1);
+    QVERIFY(!s.viewed.last().decodedText);
+    QVERIFY(!s.viewed.last().whole);
+    QVERIFY(s.w.DecodeText);
+
+    s.duringViewer = [&] { s.decodedTextChanged(false); };
+    s.server.expect("TOP 2 100").reply({"+OK", "Subject: two", "", "text", "."});
+    s.w.btnReadClick();
+    QTRY_COMPARE(s.viewed.size(), 2);
+    QVERIFY(s.viewed.last().decodedText);
+    QVERIFY(!s.w.DecodeText);
+    QTRY_COMPARE(s.w.session->state(), std::uint8_t(ssIdle));
     CHECK_SERVER(s);
 }
 

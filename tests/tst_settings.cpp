@@ -88,6 +88,7 @@ void SettingsTest::noFileGivesDefaults()
     // Raw header texts unless the file asks for decoded ones; the switch is
     // in the list's context menu from the start.
     QVERIFY(!form->DecodeHeaders1->isChecked());
+    QVERIFY(!form->DecodeText);
     QVERIFY(form->DecodeHeaders1->isCheckable());
     QCOMPARE(form->DecodeHeaders1->text(), QStringLiteral("&Decode Headers"));
     QVERIFY(form->mailInfo->actions().contains(form->DecodeHeaders1));
@@ -106,6 +107,7 @@ void SettingsTest::roundTripThroughExitAndStart()
         form->txtServer->setEditText(QStringLiteral("typed.example.org"));
         form->txtPort->setText(QStringLiteral("12a"));  // stored as typed, checked only on use
         form->DecodeHeaders1->setChecked(true);
+        form->DecodeText = true;
     }
     QCOMPARE(desktop->boxes.size(), 0);
     QFile file(dir->filePath(QStringLiteral("Tarnbeck.ini")));
@@ -122,6 +124,8 @@ void SettingsTest::roundTripThroughExitAndStart()
     QCOMPARE(form->txtServer->itemText(4), QStringLiteral("mail.example.net"));
     QVERIFY(form->DecodeHeaders1->isChecked());
     QVERIFY(readFile().contains("\r\nDecodeHeaders=1\r\n"));
+    QVERIFY(form->DecodeText);
+    QVERIFY(readFile().contains("\r\nDecodeText=1\r\n"));
 }
 
 void SettingsTest::firstSaveWritesTheDocumentedLayout()
@@ -136,7 +140,7 @@ void SettingsTest::firstSaveWritesTheDocumentedLayout()
         QCOMPARE(form->size(), form->minimumSize());
     }
     const QList<QByteArray> lines = readFile().split('\n');
-    QVERIFY(lines.size() >= 16);
+    QVERIFY(lines.size() >= 18);
     const QList<QByteArray> head{"[Windows]\r",
                                  "Maximize=0\r",
                                  "Height=" + QByteArray::number(outer.height()) + "\r",
@@ -152,10 +156,11 @@ void SettingsTest::firstSaveWritesTheDocumentedLayout()
     QCOMPARE(lines[8], QByteArray("Port=110\r"));
     QCOMPARE(lines[9], QByteArray("Pipelining=1\r"));
     QCOMPARE(lines[10], QByteArray("DecodeHeaders=0\r"));
-    QCOMPARE(lines[11], QByteArray("RequireTls=0\r"));
-    QCOMPARE(lines[12], QByteArray("[Servers]\r"));
+    QCOMPARE(lines[11], QByteArray("DecodeText=0\r"));
+    QCOMPARE(lines[12], QByteArray("RequireTls=0\r"));
+    QCOMPARE(lines[13], QByteArray("[Servers]\r"));
     for (int i = 0; i < 4; ++i)
-        QCOMPARE(lines[13 + i], TForm1::BuiltInServers()[i].toUtf8() + "=110\r");
+        QCOMPARE(lines[14 + i], TForm1::BuiltInServers()[i].toUtf8() + "=110\r");
 }
 
 void SettingsTest::storedValuesAreReadByTheRules_data()

@@ -567,8 +567,9 @@ void TlsTest::fullSessionOverTls()
         writeFile(w.AppDir + TlsVerification::trustFileName(), readFile(pki.path() + QStringLiteral("/otherca.pem")) +
                                                                    readFile(pki.path() + QStringLiteral("/ca.pem"))));
     QList<QByteArrayList> viewed;
-    w.showViewer = [&](QWidget *, const QByteArray &, const QByteArray &, const QByteArray &subject,
-                       const QList<QByteArray> &lines) { viewed.append(QByteArrayList{subject} + lines); };
+    w.showViewer = [&](QWidget *, const ViewerMessage &message, const auto &) {
+        viewed.append(QByteArrayList{message.subject} + message.lines);
+    };
     w.cSock->setImplicitTlsPorts({dovecot.tlsPort()});
     w.txtServer->setEditText(QStringLiteral("localhost"));
     w.txtPort->setText(QString::number(dovecot.tlsPort()));

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/TarnbeckApplication.h"
 #include "support/DesktopStub.h"
+#include "support/MessageFiles.h"
 #include "viewer/TForm2.h"
 
 #include <QAction>
@@ -13,6 +14,7 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPointer>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
@@ -32,7 +34,8 @@ private slots:
     void fillShowsTheMessage();
     void saveWritesExactBytes_data();
     void saveWritesExactBytes();
-    void saveReplacesAndKeepsViewerOpen();
+    void saveAsksBeforeReplacing_data();
+    void saveAsksBeforeReplacing();
     void editedTextIsSaved();
     void editedTextEndsEveryLine_data();
     void editedTextEndsEveryLine();
@@ -40,7 +43,10 @@ private slots:
     void failures_data();
     void failures();
     void streamWriteError();
-    void closeItemClosesEscapeDoesNot();
+    void closeItemAndEscapeClose();
+    void decodedTextSwitchesAtOnce();
+    void receivedViewOfAWholeMessage();
+    void saveWritesWhatIsShown();
     void showMessageIsModalAndFreed();
     void ownerGoneWhileOpen();
     void screenshot();
@@ -129,11 +135,15 @@ void TestViewer::layoutAndNames()
     QVERIFY(option);
     QCOMPARE(option->title(), QStringLiteral("&Option"));
     QCOMPARE(viewer.MainMenu1->actions(), QList<QAction *>{option->menuAction()});
-    QCOMPARE(option->actions().size(), 2);
+    QCOMPARE(option->actions().size(), 3);
     QCOMPARE(option->actions().at(0)->objectName(), QStringLiteral("Save1"));
     QCOMPARE(option->actions().at(0)->text(), QStringLiteral("&Save As ..."));
-    QCOMPARE(option->actions().at(1)->objectName(), QStringLiteral("Close1"));
-    QCOMPARE(option->actions().at(1)->text(), QStringLiteral("&Close"));
+    QCOMPARE(option->actions().at(1)->objectName(), QStringLiteral("DecodedText1"));
+    QCOMPARE(option->actions().at(1)->text(), QStringLiteral("&Decoded Text"));
+    QVERIFY(option->actions().at(1)->isCheckable());
+    QVERIFY(!option->actions().at(1)->isChecked());
+    QCOMPARE(option->actions().at(2)->objectName(), QStringLiteral("Close1"));
+    QCOMPARE(option->actions().at(2)->text(), QStringLiteral("&Close"));
 
     // The memo has the focus; the tab order runs on to the three fields.
     QCOMPARE(viewer.focusWidget(), viewer.bodySTR);
@@ -166,8 +176,8 @@ void TestViewer::followsTheWindowSize()
 void TestViewer::fillShowsTheMessage()
 {
     TForm2 viewer;
-    viewer.Fill("Ann <ann@example.org>", "B\xc3\xa4r <b@example.org>", QByteArray(),
-                {"Subject-less", "caf\xe9 au lait", "\xe2\x82\xac 5"});
+    viewer.Fill({"Ann <ann@example.org>", "B\xc3\xa4r <b@example.org>", QByteArray(),
+                {"Subject-less", "caf\xe9 au lait", "\xe2\x82\xac 5"}});
     QCOMPARE(viewer.toSTR->text(), QStringLiteral("Ann <ann@example.org>"));
     QCOMPARE(viewer.fromSTR->text(), QString::fromUtf8("B\xc3\xa4r <b@example.org>"));
     QCOMPARE(viewer.subSTR->text(), QString());
@@ -201,7 +211,7 @@ void TestViewer::saveWritesExactBytes()
     QFETCH(QList<QByteArray>, lines);
     QFETCH(QByteArray, file);
     TForm2 viewer;
-    viewer.Fill("to", "from", "subject", lines);
+    viewer.Fill({"to", "from", "subject", lines});
     viewer.show();
     QVERIFY(QTest::qWaitForWindowExposed(&viewer));
     if (!lines.isEmpty() && lines.first().size() > 1000) {
@@ -222,8 +232,18 @@ void TestViewer::saveWritesExactBytes()
     QCOMPARE(request.confirmOverwrite, false);
 }
 
-void TestViewer::saveReplacesAndKeepsViewerOpen()
+// Replacing a file that holds other data is asked first; No leaves it as
+// it was and goes back to choosing a name, as the platform's dialog does.
+void TestViewer::saveAsksBeforeReplacing_data()
 {
+    QTest::addColumn<platform::BoxButton>("answer");
+    QTest::newRow("Yes replaces") << platform::BoxButton::Yes;
+    QTest::newRow("No keeps the file") << platform::BoxButton::No;
+}
+
+void TestViewer::saveAsksBeforeReplacing()
+{
+    QFETCH(platform::BoxButton, answer);
     const QString name = path(QStringLiteral("existing.txt"));
     {
         QFile old(name);
@@ -231,22 +251,47 @@ void TestViewer::saveReplacesAndKeepsViewerOpen()
         old.write(QByteArray(10000, 'x'));
     }
     TForm2 viewer;
-    viewer.Fill("", "", "", {"short"});
+    viewer.Fill({"", "", "", {"short"}});
     viewer.show();
     desktop->setNextFileName(name);
-    desktop->setNextFileName(path(QStringLiteral("second.txt")));
-    viewer.Save1Click();
-    viewer.Save1Click();
-    QCOMPARE(readFile(name), QByteArray("short\r\n"));
-    QCOMPARE(readFile(path(QStringLiteral("second.txt"))), QByteArray("short\r\n"));
+    desktop->setNextAnswer(answer);
+    // After a No the dialog comes back; here the user then picks a new name.
+    if (answer == platform::BoxButton::No)
+        desktop->setNextFileName(path(QStringLiteral("second.txt")));
+    QCOMPARE(viewer.Save1Click(), QString());
+
+    QCOMPARE(desktop->boxes.size(), 1);
+    const platform::MessageBoxRequest &box = desktop->boxes.first();
+    QCOMPARE(box.parent, &viewer);
+    QCOMPARE(box.title, QStringLiteral("Confirm Save As"));
+    QCOMPARE(box.text, QStringLiteral("existing.txt already exists.\rDo you want to replace it?"));
+    QCOMPARE(box.icon, platform::BoxIcon::Warning);
+    QCOMPARE(box.buttons, (QList<platform::BoxButton>{platform::BoxButton::Yes, platform::BoxButton::No}));
+    QCOMPARE(box.defaultButton, platform::BoxButton::No);
+    QCOMPARE(box.escapeButton, platform::BoxButton::No);
+    if (answer == platform::BoxButton::Yes) {
+        QCOMPARE(readFile(name), QByteArray("short\r\n"));
+        QCOMPARE(desktop->saveDialogs.size(), 1);
+        QVERIFY(!QFile::exists(path(QStringLiteral("second.txt"))));
+    } else {
+        QCOMPARE(readFile(name), QByteArray(10000, 'x'));
+        QCOMPARE(desktop->saveDialogs.size(), 2);
+        QCOMPARE(readFile(path(QStringLiteral("second.txt"))), QByteArray("short\r\n"));
+    }
     QVERIFY(viewer.isVisible());
+
+    // A name that is new is not asked about.
+    desktop->boxes.clear();
+    desktop->setNextFileName(path(QStringLiteral("third.txt")));
+    viewer.Save1Click();
+    QCOMPARE(readFile(path(QStringLiteral("third.txt"))), QByteArray("short\r\n"));
     QVERIFY(desktop->boxes.isEmpty());
 }
 
 void TestViewer::editedTextIsSaved()
 {
     TForm2 viewer;
-    viewer.Fill("to", "from", "subject", {"caf\xe9", "second", "\xa0kept\xa0", "last"});
+    viewer.Fill({"to", "from", "subject", {"caf\xe9", "second", "\xa0kept\xa0", "last"}});
     viewer.subSTR->setText(QStringLiteral("changed subject"));
 
     // Replace the second line, and append a line with a character that has no 8-bit code.
@@ -268,11 +313,12 @@ void TestViewer::editedTextIsSaved()
 
     // In a UTF-8 message, typed text is UTF-8.
     TForm2 utf8;
-    utf8.Fill("", "", "", {"gr\xc3\xbc\xc3\x9f", "x"});
+    utf8.Fill({"", "", "", {"gr\xc3\xbc\xc3\x9f", "x"}});
     QTextCursor end(utf8.bodySTR->document());
     end.movePosition(QTextCursor::End);
     end.insertText(QString::fromUtf8("\xc3\xa9"));
     desktop->setNextFileName(name);
+    desktop->setNextAnswer(platform::BoxButton::Yes);  // replace the first one
     utf8.Save1Click();
     QCOMPARE(readFile(name), QByteArray("gr\xc3\xbc\xc3\x9f\r\nx\r\n\xc3\xa9\r\n"));
 }
@@ -294,7 +340,7 @@ void TestViewer::editedTextEndsEveryLine()
     QFETCH(QString, typed);
     QFETCH(QByteArray, file);
     TForm2 viewer;
-    viewer.Fill("", "", "", {"old", "text"});
+    viewer.Fill({"", "", "", {"old", "text"}});
     QTextCursor cursor(viewer.bodySTR->document());
     cursor.select(QTextCursor::Document);
     cursor.insertText(typed);
@@ -309,7 +355,7 @@ void TestViewer::editedTextEndsEveryLine()
 void TestViewer::cancelWritesNothing()
 {
     TForm2 viewer;
-    viewer.Fill("", "", "", {"a", "b"});
+    viewer.Fill({"", "", "", {"a", "b"}});
     viewer.Save1->trigger();  // the stub cancels without a name
     QCOMPARE(desktop->saveDialogs.size(), 1);
     QVERIFY(desktop->boxes.isEmpty());
@@ -331,7 +377,7 @@ void TestViewer::failures()
     QFETCH(QString, target);
     target.replace(QStringLiteral("<dir>"), dir->path());
     TForm2 viewer;
-    viewer.Fill("", "", "", {"text"});
+    viewer.Fill({"", "", "", {"text"}});
     viewer.show();
 
     // The handler returns the failure ...
@@ -355,7 +401,7 @@ void TestViewer::streamWriteError()
     if (!QFile::exists(QStringLiteral("/dev/full")))
         QSKIP("no /dev/full to make writing fail");
     TForm2 viewer;
-    viewer.Fill("", "", "", {"text"});
+    viewer.Fill({"", "", "", {"text"}});
     desktop->setNextFileName(QStringLiteral("/dev/full"));
     viewer.Save1->trigger();
     QCOMPARE(desktop->boxes.size(), 1);
@@ -363,15 +409,124 @@ void TestViewer::streamWriteError()
     QCOMPARE(desktop->boxes.first().icon, platform::BoxIcon::Error);
 }
 
-void TestViewer::closeItemClosesEscapeDoesNot()
+void TestViewer::closeItemAndEscapeClose()
 {
     TForm2 viewer;
     viewer.show();
     QVERIFY(QTest::qWaitForWindowExposed(&viewer));
     QTest::keyClick(viewer.bodySTR, Qt::Key_Escape);
-    QVERIFY(viewer.isVisible());
+    QVERIFY(!viewer.isVisible());
+    viewer.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&viewer));
     viewer.Close1->trigger();
     QVERIFY(!viewer.isVisible());
+}
+
+// Decoded Text switches the memo and the three fields at once, both ways,
+// and says so; opening decoded says nothing.
+void TestViewer::decodedTextSwitchesAtOnce()
+{
+    const QList<QByteArray> lines = messageLines(testDataFile(QStringLiteral("mime/qp-utf8-soft-breaks.eml")));
+    const QString decoded = QString::fromUtf8(testDataFile(QStringLiteral("mime/qp-utf8-soft-breaks.txt")));
+    TForm2 viewer;
+    QSignalSpy switched(&viewer, &TForm2::decodedTextChanged);
+    viewer.Fill({"Tarnbeck Tester <tester@tarnbeck.test>", "=?UTF-8?Q?Marie_Dubois?= <m@x>", "raw subject", lines,
+                 true, false});
+    const QString received = viewer.bodySTR->toPlainText();
+    QVERIFY(received.contains(QStringLiteral("\nCaf=C3=A9 ouvert =E2=80=94 tous les jours, soft=\n")));
+    QCOMPARE(viewer.fromSTR->text(), QStringLiteral("=?UTF-8?Q?Marie_Dubois?= <m@x>"));
+
+    viewer.DecodedText1->trigger();
+    QVERIFY(viewer.DecodedText1->isChecked());
+    QCOMPARE(viewer.bodySTR->toPlainText(), decoded);
+    QCOMPARE(viewer.bodySTR->textCursor().position(), 0);
+    QCOMPARE(viewer.toSTR->text(), QStringLiteral("Tarnbeck Tester <tester@tarnbeck.test>"));
+    QCOMPARE(viewer.fromSTR->text(), QStringLiteral("Marie Dubois <marie.dubois@lepetitcafe.example>"));
+    QCOMPARE(viewer.subSTR->text(), QString::fromUtf8("Le Petit Caf\xc3\xa9 \xe2\x80\x94 horaires de mars"));
+    QCOMPARE(switched.size(), 1);
+    QCOMPARE(switched.first().first().toBool(), true);
+
+    viewer.DecodedText1->trigger();
+    QCOMPARE(viewer.bodySTR->toPlainText(), received);
+    QCOMPARE(viewer.subSTR->text(), QStringLiteral("raw subject"));
+    QCOMPARE(switched.size(), 2);
+    QCOMPARE(switched.last().first().toBool(), false);
+
+    TForm2 opened;
+    QSignalSpy quiet(&opened, &TForm2::decodedTextChanged);
+    opened.Fill({"", "", "", lines, true, true});
+    QVERIFY(opened.DecodedText1->isChecked());
+    QCOMPARE(opened.bodySTR->toPlainText(), decoded);
+    QCOMPARE(quiet.size(), 0);
+}
+
+// Off, a message fetched whole shows what `TOP n 100` and the attachment
+// filter would have: the header, then the body up to and including the
+// boundary line repeated; a TOP reply shows as it came. On, a TOP reply of
+// a long message says it was cut, and one of a short message does not.
+void TestViewer::receivedViewOfAWholeMessage()
+{
+    const QByteArray raw = testDataFile(QStringLiteral("mime/mixed-pdf-nested.eml"));
+    const QList<QByteArray> whole = messageLines(raw);
+    TForm2 viewer;
+    viewer.Fill({"", "", "", whole, true, false});
+    // The outer boundary comes again in front of the PDF, within the first 100 body lines.
+    const QString shown = viewer.bodySTR->toPlainText();
+    const QString outer = QStringLiteral("--Apple-Mail=_B5E0A1C2-3D4E-4F50-8162-738495A6B7C8\n");
+    QVERIFY(shown.startsWith(QStringLiteral("Return-Path: <s.krueger@kanzlei-krueger.example>\n")));
+    QCOMPARE(shown.count(outer), 2);
+    QVERIFY(shown.endsWith(QStringLiteral("--Apple-Mail=_C7D8E9F0-1A2B-4C3D-8E4F-5061728394A5--\n\n") + outer));
+    QVERIFY(!shown.contains(QStringLiteral("application/pdf")));
+
+    // Without the filter, the header and exactly 100 body lines.
+    QList<QByteArray> plain = whole;
+    for (QByteArray &line : plain)
+        line.replace("--", "==");
+    viewer.Fill({"", "", "", plain, true, false});
+    const qsizetype headerLines = plain.indexOf(QByteArray()) + 1;
+    QCOMPARE(viewer.bodySTR->toPlainText().count(u'\n'), headerLines + 100);
+
+    // Decoded: the TOP reply of this long message is cut, a short one is not.
+    const QList<QByteArray> top = whole.first(headerLines + 100);
+    viewer.Fill({"", "", "", top, false, true});
+    QVERIFY(viewer.bodySTR->toPlainText().endsWith(QStringLiteral("\n[message cut here: the rest was not fetched]\n")));
+    QVERIFY(viewer.bodySTR->toPlainText().contains(QStringLiteral(", application/pdf, at least ")));
+    viewer.Fill({"", "", "", messageLines(testDataFile(QStringLiteral("mime/alternative.eml"))), false, true});
+    QVERIFY(!viewer.bodySTR->toPlainText().contains(QStringLiteral("[message cut")));
+    QVERIFY(viewer.bodySTR->toPlainText().endsWith(QStringLiteral("\n/Jonas\n")));
+}
+
+// Save As writes what the memo shows: decoded text as UTF-8, the received
+// lines byte for byte, every line ended by CR LF.
+void TestViewer::saveWritesWhatIsShown()
+{
+    const QList<QByteArray> lines = messageLines(testDataFile(QStringLiteral("mime/base64-latin1.eml")));
+    TForm2 viewer;
+    viewer.Fill({"", "", "", lines, true, true});
+    const QString name = path(QStringLiteral("decoded.txt"));
+    desktop->setNextFileName(name);
+    viewer.Save1Click();
+    QByteArray expected = testDataFile(QStringLiteral("mime/base64-latin1.txt"));
+    expected.replace("\n", "\r\n");
+    QCOMPARE(readFile(name), expected);
+    QVERIFY(expected.contains("Stra\xc3\x9f" "e: M\xc3\xbchlenweg"));
+
+    // An edit to the decoded text is saved as UTF-8 too.
+    QTextCursor end(viewer.bodySTR->document());
+    end.movePosition(QTextCursor::End);
+    end.insertText(QString::fromUtf8("\xe2\x82\xac ok"));
+    desktop->setNextFileName(path(QStringLiteral("edited.txt")));
+    viewer.Save1Click();
+    QCOMPARE(readFile(path(QStringLiteral("edited.txt"))), expected + "\xe2\x82\xac ok\r\n");
+
+    // Switched off: the received lines, byte for byte (8-bit header bytes included).
+    QList<QByteArray> eightBit = lines;
+    eightBit.insert(1, "X-Note: caf\xe9");
+    viewer.Fill({"", "", "", eightBit, true, true});
+    viewer.DecodedText1->trigger();
+    desktop->setNextFileName(path(QStringLiteral("received.txt")));
+    viewer.Save1Click();
+    QCOMPARE(readFile(path(QStringLiteral("received.txt"))), eightBit.join("\r\n") + "\r\n");
 }
 
 void TestViewer::showMessageIsModalAndFreed()
@@ -397,12 +552,16 @@ void TestViewer::showMessageIsModalAndFreed()
                 && (viewer->frameGeometry().center() - owner.frameGeometry().center()).manhattanLength() <= 4;
         subject = viewer->subSTR->text();
         body = viewer->bodySTR->toPlainText();
+        viewer->DecodedText1->trigger();
         viewer->Close1->trigger();
     });
     poll.start();
-    TForm2::ShowMessage(&owner, "to", "from", "Hello", {"line 1", "line 2"});
+    QList<bool> reported;
+    TForm2::ShowMessage(&owner, {"to", "from", "Hello", {"line 1", "line 2"}},
+                        [&](bool on) { reported.append(on); });
 
     QVERIFY(modal);
+    QCOMPARE(reported, QList<bool>{true});
     QCOMPARE(subject, QStringLiteral("Hello"));
     QCOMPARE(body, QStringLiteral("line 1\nline 2\n"));
     QVERIFY(seen.isNull());  // freed once closed
@@ -422,7 +581,7 @@ void TestViewer::ownerGoneWhileOpen()
         }
     });
     poll.start();
-    TForm2::ShowMessage(owner, "", "", "", {"x"});
+    TForm2::ShowMessage(owner, {"", "", "", {"x"}});
     // Returns once the viewer is gone, without touching it again (ASan checks that).
     QVERIFY(!poll.isActive());
     QCOMPARE(QApplication::activeModalWidget(), nullptr);
@@ -431,11 +590,11 @@ void TestViewer::ownerGoneWhileOpen()
 void TestViewer::screenshot()
 {
     TForm2 viewer;
-    viewer.Fill("Ann Example <ann@example.org>", "Bob Example <bob@example.org>", "Quarterly figures (g\xe9nial)",
+    viewer.Fill({"Ann Example <ann@example.org>", "Bob Example <bob@example.org>", "Quarterly figures (g\xe9nial)",
                 {"Return-Path: <bob@example.org>", "Subject: Quarterly figures", "",
                  "A body line that is long enough to wrap in the memo, since it goes on and on past the right "
                  "edge of the window.",
-                 "caf\xe9"});
+                 "caf\xe9"}});
     viewer.show();
     QVERIFY(QTest::qWaitForWindowExposed(&viewer));
     const QPixmap shot = viewer.grab();

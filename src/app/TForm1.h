@@ -3,6 +3,7 @@
 
 #include "controls/AnchorLayout.h"
 #include "session/Pop3Session.h"
+#include "viewer/ViewerMessage.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -88,9 +89,10 @@ public:
     void bindSessionEvents();
     // Shows a message read (modal); TForm2::ShowMessage unless a test replaces
     // it. The three header texts are bytes to show: the server's, or with
-    // DecodeHeaders1 on their decoded text as UTF-8.
-    using ViewerFunction = std::function<void(QWidget *owner, const QByteArray &to, const QByteArray &from,
-                                              const QByteArray &subject, const QList<QByteArray> &lines)>;
+    // DecodeHeaders1 on their decoded text as UTF-8. The viewer reports each
+    // switch of its Decoded Text through decodedTextChanged.
+    using ViewerFunction = std::function<void(QWidget *owner, const ViewerMessage &message,
+                                              const std::function<void(bool on)> &decodedTextChanged)>;
     ViewerFunction showViewer = defaultViewer();
     static ViewerFunction defaultViewer();
 
@@ -167,6 +169,8 @@ public:
     // In mailInfo's context menu: Subject, From and To of the rows and the
     // viewer decoded (on) or as the server sent them (off).
     QAction *DecodeHeaders1 = nullptr;
+    // The viewer's Decoded Text, as it was last switched (settings: DecodeText).
+    bool DecodeText = false;
     QCheckBox *selMail = nullptr;
     QCheckBox *AllMail = nullptr;
     QPushButton *btnList = nullptr;

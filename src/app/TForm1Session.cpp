@@ -48,8 +48,9 @@ void showPortError(QWidget *parent)
 
 TForm1::ViewerFunction TForm1::defaultViewer()
 {
-    return [](QWidget *owner, const QByteArray &to, const QByteArray &from, const QByteArray &subject,
-              const QList<QByteArray> &lines) { TForm2::ShowMessage(owner, to, from, subject, lines); };
+    return [](QWidget *owner, const ViewerMessage &message, const std::function<void(bool on)> &decodedTextChanged) {
+        TForm2::ShowMessage(owner, message, decodedTextChanged);
+    };
 }
 
 // --- the connection ---
@@ -393,16 +394,22 @@ void TForm1::bindSessionEvents()
             [this](const MailRowRef &, const HeaderFields &headers, const QList<QByteArray> &lines) {
                 pageGUI->setEnabled(true);
                 EnableMessageControls(true);
-                QByteArray to = headers.recipient, from = headers.sender, subject = headers.subject;
+                ViewerMessage message{headers.recipient, headers.sender, headers.subject, lines};
                 if (DecodeHeaders1->isChecked()) {
                     const DecodedHeaders decoded = DecodeHeaders(lines);
-                    to = decoded.recipient.toUtf8();
-                    from = decoded.sender.toUtf8();
-                    subject = decoded.subject.toUtf8();
+                    message.to = decoded.recipient.toUtf8();
+                    message.from = decoded.sender.toUtf8();
+                    message.subject = decoded.subject.toUtf8();
                 }
+                // The lines of TOP n 100.
+                message.whole = false;
                 // The viewer is modal: it opens once this reply is handled.
                 QMetaObject::invokeMethod(
-                    this, [this, to, from, subject, lines] { showViewer(this, to, from, subject, lines); },
+                    this,
+                    [this, message]() mutable {
+                        message.decodedText = DecodeText;
+                        showViewer(this, message, [this](bool on) { DecodeText = on; });
+                    },
                     Qt::QueuedConnection);
             });
     connect(s, &Pop3Session::readAbandoned, this, &TForm1::giveBackReadPage);

@@ -105,6 +105,7 @@ void TForm1::LoadSettings()
     // 0 for a server that lists PIPELINING and cannot keep to it.
     session->setPipelining(ini.readBool(kDefault, "Pipelining", true));
     DecodeHeaders1->setChecked(ini.readBool(kDefault, "DecodeHeaders", false));
+    DecodeText = ini.readBool(kDefault, "DecodeText", false);
     requireTls = ini.readBool(kDefault, "RequireTls", false);
     tlsServers.clear();
     for (const QByteArray &server : ini.keyNames(kTls))
@@ -157,6 +158,7 @@ QString TForm1::SaveSettings()
     ini.writeString(kDefault, "Port", bytes(txtPort->text()));
     ini.writeBool(kDefault, "Pipelining", session->pipelining());
     ini.writeBool(kDefault, "DecodeHeaders", DecodeHeaders1->isChecked());
+    ini.writeBool(kDefault, "DecodeText", DecodeText);
     ini.writeBool(kDefault, "RequireTls", requireTls);
     QList<QByteArray> servers = tlsServers.values();
     std::sort(servers.begin(), servers.end());

@@ -1,21 +1,25 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "viewer/TForm2.h"
 
-#include "platform/Desktop.h"
 #include "base/WireText.h"
+#include "platform/Desktop.h"
+#include "session/HeaderDecoding.h"
+#include "session/MessageDecoding.h"
+#include "session/ReadView.h"
 
 #include <QAction>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QFrame>
 #include <QHash>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPointer>
+#include <QSignalBlocker>
 #include <QStringDecoder>
 #include <QTextDocument>
 #include <QVBoxLayout>
@@ -69,6 +73,9 @@ TForm2::TForm2(QWidget *owner) : QDialog(owner)
     Option1->setObjectName(QStringLiteral("Option1"));
     Save1 = Option1->addAction(QStringLiteral("&Save As ..."));
     Save1->setObjectName(QStringLiteral("Save1"));
+    DecodedText1 = Option1->addAction(QStringLiteral("&Decoded Text"));
+    DecodedText1->setObjectName(QStringLiteral("DecodedText1"));
+    DecodedText1->setCheckable(true);
     Close1 = Option1->addAction(QStringLiteral("&Close"));
     Close1->setObjectName(QStringLiteral("Close1"));
 
@@ -79,6 +86,11 @@ TForm2::TForm2(QWidget *owner) : QDialog(owner)
             platform::showErrorBox(failure);
     });
     connect(Close1, &QAction::triggered, this, &QWidget::close);
+    // A switch by the user (not by Fill) shows the other view at once.
+    connect(DecodedText1, &QAction::toggled, this, [this](bool on) {
+        showMessage();
+        emit decodedTextChanged(on);
+    });
 
     Panel1 = new QFrame(this);
     Panel1->setObjectName(QStringLiteral("Panel1"));
@@ -132,39 +144,73 @@ TForm2::TForm2(QWidget *owner) : QDialog(owner)
     resize(DesignWidth, MainMenu1->sizeHint().height() + DesignHeight);
 }
 
-void TForm2::ShowMessage(QWidget *owner, const QByteArray &to, const QByteArray &from, const QByteArray &subject,
-                         const QList<QByteArray> &lines)
+void TForm2::ShowMessage(QWidget *owner, const ViewerMessage &message,
+                         const std::function<void(bool on)> &decodedTextChanged)
 {
     // The owner may go while the modal loop runs; it then takes the viewer along.
     QPointer<TForm2> viewer = new TForm2(owner);
-    viewer->Fill(to, from, subject, lines);
+    viewer->Fill(message);
+    if (decodedTextChanged)
+        connect(viewer, &TForm2::decodedTextChanged, viewer, decodedTextChanged);
     viewer->exec();
     delete viewer.data();
 }
 
-void TForm2::Fill(const QByteArray &to, const QByteArray &from, const QByteArray &subject,
-                  const QList<QByteArray> &lines)
+void TForm2::Fill(const ViewerMessage &filled)
+{
+    message = filled;
+    {
+        const QSignalBlocker quiet(DecodedText1);
+        DecodedText1->setChecked(message.decodedText);
+    }
+    showMessage();
+}
+
+void TForm2::showMessage()
+{
+    if (DecodedText1->isChecked())
+        showDecoded();
+    else
+        showReceived();
+    bodySTR->document()->setModified(false);
+    bodySTR->moveCursor(QTextCursor::Start);
+}
+
+void TForm2::showReceived()
 {
     const auto setField = [](QLineEdit *field, const QByteArray &bytes) {
         field->setText(decodeWireLine(bytes));
         field->setCursorPosition(0);
     };
-    setField(toSTR, to);
-    setField(fromSTR, from);
-    setField(subSTR, subject);
+    setField(toSTR, message.to);
+    setField(fromSTR, message.from);
+    setField(subSTR, message.subject);
 
-    lineBytes = lines;
+    lineBytes = ReadViewLines(message.lines, message.whole);
     shownLines.clear();
-    shownLines.reserve(lines.size());
+    shownLines.reserve(lineBytes.size());
     hasLatin1Lines = false;
-    for (const QByteArray &line : lines) {
+    for (const QByteArray &line : std::as_const(lineBytes)) {
         shownLines.append(decodeWireLine(line));
         hasLatin1Lines = hasLatin1Lines || !isUtf8(line);
     }
     // Every line followed by a line break, the last one too.
-    bodySTR->setPlainText(lines.isEmpty() ? QString() : shownLines.join(QLatin1Char('\n')) + QLatin1Char('\n'));
-    bodySTR->document()->setModified(false);
-    bodySTR->moveCursor(QTextCursor::Start);
+    bodySTR->setPlainText(lineBytes.isEmpty() ? QString() : shownLines.join(QLatin1Char('\n')) + QLatin1Char('\n'));
+}
+
+void TForm2::showDecoded()
+{
+    const DecodedHeaders headers = DecodeHeaders(message.lines);
+    const auto setField = [](QLineEdit *field, const QString &text) {
+        field->setText(text);
+        field->setCursorPosition(0);
+    };
+    setField(toSTR, headers.recipient);
+    setField(fromSTR, headers.sender);
+    setField(subSTR, headers.subject);
+    // A TOP reply may hold the whole of a short message.
+    const bool cut = !message.whole && !TopReplyIsWhole(message.lines);
+    bodySTR->setPlainText(DecodeMessage(message.lines, cut));
 }
 
 QByteArray TForm2::encodeEditedLine(const QString &line, qsizetype index) const
@@ -184,6 +230,15 @@ QByteArray TForm2::encodeEditedLine(const QString &line, qsizetype index) const
 QByteArray TForm2::SavedText() const
 {
     QByteArray text;
+    if (DecodedText1->isChecked()) {
+        // Decoded text has no bytes of its own to keep: UTF-8, line by line.
+        QStringList lines = bodySTR->document()->toRawText().split(QChar::ParagraphSeparator);
+        if (lines.last().isEmpty())
+            lines.removeLast();
+        for (const QString &line : std::as_const(lines))
+            text += line.toUtf8() + "\r\n";
+        return text;
+    }
     if (!bodySTR->document()->isModified()) {
         for (const QByteArray &line : lineBytes)
             text += line + "\r\n";
@@ -209,9 +264,14 @@ QString TForm2::Save1Click(QObject *Sender)
     request.defaultSuffix = QStringLiteral("txt");
     request.filter = QStringLiteral("Text File (*.txt)");
     request.confirmOverwrite = false;
-    const QString name = platform::desktop().saveFileName(request);
-    if (name.isEmpty())
-        return {};
+    // Like the platform's own dialog: a No to replacing a file goes back to
+    // choosing a name.
+    QString name;
+    do {
+        name = platform::desktop().saveFileName(request);
+        if (name.isEmpty())
+            return {};
+    } while (QFileInfo(name).isFile() && !confirmReplace(name));
 
     const QByteArray text = SavedText();
     QFile file(name);
@@ -224,20 +284,22 @@ QString TForm2::Save1Click(QObject *Sender)
     return {};
 }
 
+bool TForm2::confirmReplace(const QString &name)
+{
+    platform::MessageBoxRequest box;
+    box.parent = this;
+    box.title = QStringLiteral("Confirm Save As");
+    box.text = QStringLiteral("%1 already exists.\rDo you want to replace it?").arg(QFileInfo(name).fileName());
+    box.icon = platform::BoxIcon::Warning;
+    box.buttons = {platform::BoxButton::Yes, platform::BoxButton::No};
+    box.defaultButton = platform::BoxButton::No;
+    box.escapeButton = platform::BoxButton::No;
+    return platform::desktop().messageBox(box) == platform::BoxButton::Yes;
+}
+
 bool TForm2::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == Panel1 && event->type() == QEvent::Resize)
         anchors.apply(Panel1->size() - QSize(DesignWidth, DesignHeight));
     return QDialog::eventFilter(watched, event);
-}
-
-void TForm2::keyPressEvent(QKeyEvent *event)
-{
-    // Escape does not close the viewer; its close box, system menu and the
-    // window-closing key combination do.
-    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
-        event->accept();
-        return;
-    }
-    QDialog::keyPressEvent(event);
 }

@@ -2,11 +2,14 @@
 #pragma once
 
 #include "controls/AnchorLayout.h"
+#include "viewer/ViewerMessage.h"
 
 #include <QByteArray>
 #include <QDialog>
 #include <QList>
 #include <QString>
+
+#include <functional>
 
 class QAction;
 class QFrame;
@@ -17,8 +20,9 @@ class QMenuBar;
 class QPlainTextEdit;
 
 // The message viewer: recipient, sender and subject in three fields, the
-// message's lines in a memo, and "Save As ..." to write the memo's text to a
-// file. One viewer is made for each message read and freed when it closes.
+// message in a memo, as received or (Decoded Text) as its author wrote it,
+// and "Save As ..." to write the memo's text to a file. One viewer is made
+// for each message read and freed when it closes.
 class TForm2 : public QDialog {
     Q_OBJECT
 public:
@@ -29,20 +33,25 @@ public:
     explicit TForm2(QWidget *owner = nullptr);
 
     // Creates a viewer owned by `owner`, fills it, shows it modally and frees
-    // it once the user has closed it.
-    static void ShowMessage(QWidget *owner, const QByteArray &to, const QByteArray &from,
-                            const QByteArray &subject, const QList<QByteArray> &lines);
+    // it once the user has closed it. `decodedTextChanged` hears every switch
+    // of Decoded Text while it is open.
+    static void ShowMessage(QWidget *owner, const ViewerMessage &message,
+                            const std::function<void(bool on)> &decodedTextChanged = {});
 
-    // Puts the three header texts into their fields and the lines into the
-    // memo, each followed by a line break. The bytes are kept, so that saving
-    // the text unchanged writes exactly these lines.
-    void Fill(const QByteArray &to, const QByteArray &from, const QByteArray &subject,
-              const QList<QByteArray> &lines);
+    // Takes the message and shows it as message.decodedText says. Decoded
+    // Text off: the three texts as given, and the lines a read by TOP shows
+    // (for a message fetched whole the same lines: its header and first 100
+    // body lines, attachment filter applied), each followed by a line break;
+    // their bytes are kept, so saving the text unchanged writes exactly these
+    // lines. On: the fields and the memo decoded (DecodeHeaders,
+    // DecodeMessage), the memo saying when the message was cut.
+    void Fill(const ViewerMessage &message);
 
-    // "Save As ...": asks for a file name and writes the memo's text, every
-    // line ended by CR LF. Returns why the file could not be created or
-    // written ("Cannot create file %s", "Stream write error"); empty when it
-    // was saved or the user cancelled.
+    // "Save As ...": asks for a file name (and, for a file that exists,
+    // whether to replace it) and writes the memo's text, every line ended by
+    // CR LF: decoded text as UTF-8, the received lines byte for byte. Returns
+    // why the file could not be created or written ("Cannot create file %s",
+    // "Stream write error"); empty when it was saved or the user cancelled.
     QString Save1Click(QObject *Sender = nullptr);
 
     // The bytes that Save1Click writes for the memo as it stands.
@@ -51,6 +60,8 @@ public:
     QMenuBar *MainMenu1 = nullptr;
     QMenu *Option1 = nullptr;
     QAction *Save1 = nullptr;
+    // Checkable: the message decoded (on) or as received (off).
+    QAction *DecodedText1 = nullptr;
     QAction *Close1 = nullptr;
     QFrame *Panel1 = nullptr;
     QLabel *Label1 = nullptr;
@@ -61,15 +72,25 @@ public:
     QLineEdit *subSTR = nullptr;
     QPlainTextEdit *bodySTR = nullptr;
 
+signals:
+    // The user switched Decoded Text.
+    void decodedTextChanged(bool on);
+
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
-    void keyPressEvent(QKeyEvent *event) override;
 
 private:
+    // Fills the fields and the memo as Decoded Text says.
+    void showMessage();
+    void showReceived();
+    void showDecoded();
     QByteArray encodeEditedLine(const QString &line, qsizetype index) const;
+    // Asks whether to replace an existing file.
+    bool confirmReplace(const QString &name);
 
     AnchorLayout anchors;
-    // The message as received, and each line as the memo shows it.
+    ViewerMessage message;
+    // The lines the memo shows with Decoded Text off, and each as shown.
     QList<QByteArray> lineBytes;
     QStringList shownLines;
     bool hasLatin1Lines = false;
