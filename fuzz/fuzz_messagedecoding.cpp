@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The message decoder (DecodeMessage, HtmlToText) and the undecoded read
 // view (ReadView) over messages of random MIME structure: never a crash, and
 // time and memory bounded by the size of the message.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A message made readable (DecodeMessage, HtmlToText) and the lines a read
 // shows undecoded (ReadView), over a corpus of messages as real senders
 // write them, the demo generator's messages and a real Dovecot's TOP.
