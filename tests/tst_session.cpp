@@ -66,6 +66,7 @@ private slots:
     void typedRetrDuringDeleteBatch();
     void lostConnectionEndsDeleteBatch();
     void statusTextStaysBounded();
+    void decodedReadFetchesSmallMessagesWhole();
 };
 
 namespace {
@@ -96,8 +97,8 @@ struct Session {
         w.txtUID->setText(QStringLiteral("bob"));
         w.txtPWD->setText(QStringLiteral("pw1"));
         w.showViewer = [this](QWidget *, const ViewerMessage &message, const auto &changed) {
-            viewed.append({message.to, message.from, message.subject, message.lines, message.whole,
-                           message.decodedText});
+            viewed.append(
+                {message.to, message.from, message.subject, message.lines, message.whole, message.decodedText});
             decodedTextChanged = changed;
             if (duringViewer)
                 duringViewer();
@@ -203,10 +204,9 @@ void SessionTest::loginAndListInOneChunk()
     QCOMPARE(s.w.mailModel->subItem(2, 4), QByteArray("300"));
     const QStringList console = s.console();
     // The password is masked, one star per character; the greeting trimmed.
-    QCOMPARE(console.mid(0, 6),
-             (QStringList{"+OK ready", "? CAPA", "-ERR unknown command",
-                          "This server offers no encryption (STLS): the password goes unencrypted.", "? USER bob",
-                          "? PASS ***"}));
+    QCOMPARE(console.mid(0, 6), (QStringList{"+OK ready", "? CAPA", "-ERR unknown command",
+                                             "This server offers no encryption (STLS): the password goes unencrypted.",
+                                             "? USER bob", "? PASS ***"}));
     QVERIFY(console.contains(QStringLiteral("? LIST")));
     // The listing came in the same chunk as its status line: it is shown.
     QCOMPARE(console.mid(console.indexOf(QStringLiteral("? LIST")) + 1),
@@ -363,11 +363,13 @@ void SessionTest::viewerGetsAndReportsDecodedText()
     QVERIFY(!s.viewed.last().whole);
     QVERIFY(s.w.DecodeText);
 
+    // Decoded now, so the message comes whole.
     s.duringViewer = [&] { s.decodedTextChanged(false); };
-    s.server.expect("TOP 2 100").reply({"+OK", "Subject: two", "", "text", "."});
+    s.server.expect("RETR 2").reply({"+OK", "Subject: two", "", "text", "."});
     s.w.btnReadClick();
     QTRY_COMPARE(s.viewed.size(), 2);
     QVERIFY(s.viewed.last().decodedText);
+    QVERIFY(s.viewed.last().whole);
     QVERIFY(!s.w.DecodeText);
     QTRY_COMPARE(s.w.session->state(), std::uint8_t(ssIdle));
     CHECK_SERVER(s);
@@ -943,6 +945,29 @@ void SessionTest::statusTextStaysBounded()
     QTRY_VERIFY(s.w.msgBar->text().size() > TForm1::MaxStatusTextLength - 6);
     QVERIFY(s.w.msgBar->text().size() <= TForm1::MaxStatusTextLength);
     QVERIFY(s.w.msgBar->text().endsWith(QStringLiteral(" Done.")));
+}
+
+void SessionTest::decodedReadFetchesSmallMessagesWhole()
+{
+    // Decoded Text on: a message of at most 5 MB is read whole (RETR), its
+    // attachments included; a larger one as its first lines (TOP n 100).
+    Session s;
+    QVERIFY(s.start({"1 120", "2 6000000"}));
+    s.w.DecodeText = true;
+    s.server.expect("RETR 1").reply({"+OK", "Subject: one", "", "--b", "text", "--b", "attachment", "--b--", "."});
+    s.select({0});
+    s.w.btnReadClick();
+    QTRY_COMPARE(s.viewed.size(), 1);
+    QVERIFY(s.viewed.last().whole);
+    QCOMPARE(s.viewed.last().lines, (QByteArrayList{"Subject: one", "", "--b", "text", "--b", "attachment", "--b--"}));
+    QVERIFY(s.console().contains(QStringLiteral("RETR 1")));
+    s.server.expect("TOP 2 100").reply({"+OK", "Subject: two", "", "--b", "text", "--b", "attachment", "."});
+    s.select({1});
+    s.w.btnReadClick();
+    QTRY_COMPARE(s.viewed.size(), 2);
+    QVERIFY(!s.viewed.last().whole);
+    QCOMPARE(s.viewed.last().lines, (QByteArrayList{"Subject: two", "", "--b", "text", "--b"}));
+    CHECK_SERVER(s);
 }
 
 QTEST_MAIN(SessionTest)

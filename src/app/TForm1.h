@@ -210,6 +210,9 @@ public:
     // The server and port of the connection made last, as tlsServers keeps them.
     QByteArray connectionKey;
 
+    // Read Mail with Decoded Text on fetches a message whole up to this
+    // listed size.
+    static constexpr qlonglong MaxWholeReadBytes = qlonglong(5) * 1024 * 1024;
     // The status text is never made longer than this by an append.
     static constexpr qsizetype MaxStatusTextLength = 1024;
 

@@ -205,7 +205,12 @@ void TForm1::btnReadClick(QObject *)
         mailModel->setRowChecked(selected, true);
     else if (firstChecked >= 0)
         mailModel->setRowChecked(firstChecked, true);
-    session->readMessage(mailRowRef(TargetMailRow()));
+    // Decoded, a message is read whole where it is small enough to hold;
+    // a larger one as its first lines, which the viewer says are cut.
+    const int target = TargetMailRow();
+    bool sized = false;
+    const qlonglong bytes = mailModel->subItem(target, MailRow::Bytes).toLongLong(&sized);
+    session->readMessage(mailRowRef(target), DecodeText && sized && bytes >= 0 && bytes <= MaxWholeReadBytes);
 }
 
 void TForm1::btnDeleteClick(QObject *)
@@ -391,7 +396,7 @@ void TForm1::bindSessionEvents()
                 mailModel->setRowChecked(row, false);
             });
     connect(s, &Pop3Session::messageRead, this,
-            [this](const MailRowRef &, const HeaderFields &headers, const QList<QByteArray> &lines) {
+            [this](const MailRowRef &, const HeaderFields &headers, const QList<QByteArray> &lines, bool whole) {
                 pageGUI->setEnabled(true);
                 EnableMessageControls(true);
                 ViewerMessage message{headers.recipient, headers.sender, headers.subject, lines};
@@ -401,8 +406,7 @@ void TForm1::bindSessionEvents()
                     message.from = decoded.sender.toUtf8();
                     message.subject = decoded.subject.toUtf8();
                 }
-                // The lines of TOP n 100.
-                message.whole = false;
+                message.whole = whole;
                 // The viewer is modal: it opens once this reply is handled.
                 QMetaObject::invokeMethod(
                     this,

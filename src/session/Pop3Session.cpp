@@ -246,7 +246,7 @@ void Pop3Session::listMailbox()
         "LIST" + kCrLf);
 }
 
-void Pop3Session::readMessage(const MailRowRef &row)
+void Pop3Session::readMessage(const MailRowRef &row, bool whole)
 {
     if (row.id.isEmpty())
         return;  // never a "TOP" without a number
@@ -254,9 +254,9 @@ void Pop3Session::readMessage(const MailRowRef &row)
     abandonHeaderBatch();
     const QString n = decodeWireText(row.id);
     emit consoleEntry(QStringLiteral("RETR ") + n);
-    startCommand({ssWaitRead, "TOP", ReplyShape::MultiLine, row,
+    startCommand({ssWaitRead, whole ? "RETR" : "TOP", ReplyShape::MultiLine, row,
                   QStringLiteral(" Downloading Mail #") + n + QStringLiteral(" ..."), false, 0},
-                 "TOP " + row.id + " 100" + kCrLf);
+                 (whole ? "RETR " + row.id : "TOP " + row.id + " 100") + kCrLf);
 }
 
 void Pop3Session::quit()
@@ -500,7 +500,7 @@ void Pop3Session::readEnded(const PendingCommand &done)
     if (!done.target.id.isEmpty())
         emit headersReceived(done.target, headers, MessageLines);
     SkipRest = false;
-    emit messageRead(done.target, headers, MessageLines);
+    emit messageRead(done.target, headers, MessageLines, readWhole);
     // The message is over: what the server sends next (to commands typed in
     // the console) is shown, not collected.
     if (SessionState == ssReadBody)
@@ -559,6 +559,7 @@ void Pop3Session::handleStatusLine(char FirstChar, std::uint8_t State, const QBy
             SessionState = ssReadBody;
             MimeBoundary.clear();
             SkipRest = false;
+            readWhole = !inFlight.isEmpty() && inFlight.front().verb == "RETR";
         }
         clearMessageLines();
         break;
@@ -692,6 +693,10 @@ void Pop3Session::refuseLogin(const QString &reason)
 void Pop3Session::filterReadLine(const QByteArray &Line)
 {
     const QByteArray line = Line.startsWith("..") ? Line.mid(1) : Line;
+    if (readWhole) {
+        collectLine(line);
+        return;
+    }
     if (!SkipRest)
         collectLine(line);
     if (MimeBoundary.isEmpty() && line.startsWith("--")) {

@@ -107,7 +107,10 @@ public:
     // that row. A row whose mark goes off before its TOP is sent is skipped
     // (rowsUnchecked).
     void fetchHeaders(const QList<MailRowRef> &rows);
-    void readMessage(const MailRowRef &row);
+    // Read Mail: the header and the first 100 body lines (TOP n 100), or
+    // with whole the message entire (RETR n), which no attachment filter
+    // cuts (the viewer shows both ways).
+    void readMessage(const MailRowRef &row, bool whole = false);
     // Deletes the rows the user confirmed: byCheck tells whether they were
     // the checked rows at the Yes (a row whose mark goes off before its DELE
     // goes out then leaves the batch for good) or the selected ones.
@@ -190,7 +193,8 @@ signals:
     // read) for the row its command went out for.
     void headersReceived(const MailRowRef &row, const HeaderFields &headers, const QList<QByteArray> &lines);
     // A read message, attachments left out; the viewer shows it.
-    void messageRead(const MailRowRef &row, const HeaderFields &headers, const QList<QByteArray> &lines);
+    // whole: the lines are the whole message (RETR), not filtered.
+    void messageRead(const MailRowRef &row, const HeaderFields &headers, const QList<QByteArray> &lines, bool whole);
     // A read that will show no message (refused, or an empty reply).
     void readAbandoned();
     // The last reply of a header batch came; rows checked since it started
@@ -256,6 +260,8 @@ private:
     QList<QByteArray> ReplyLines;
     QList<QByteArray> MessageLines;
     bool SkipRest = false;
+    // The read being collected is a whole message (RETR).
+    bool readWhole = false;
     bool DeleteConfirmed = false;
     QByteArray MimeBoundary;
 
