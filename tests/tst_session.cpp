@@ -954,13 +954,17 @@ void SessionTest::decodedReadFetchesSmallMessagesWhole()
     Session s;
     QVERIFY(s.start({"1 120", "2 6000000"}));
     s.w.DecodeText = true;
-    s.server.expect("RETR 1").reply({"+OK", "Subject: one", "", "--b", "text", "--b", "attachment", "--b--", "."});
+    s.server.expect("RETR 1").reply(
+        {"+OK", "Subject: one", "", "--b", "text", "--b", "Subject: attached", "attachment", "--b--", "."});
     s.select({0});
     s.w.btnReadClick();
     QTRY_COMPARE(s.viewed.size(), 1);
     QVERIFY(s.viewed.last().whole);
-    QCOMPARE(s.viewed.last().lines, (QByteArrayList{"Subject: one", "", "--b", "text", "--b", "attachment", "--b--"}));
+    QCOMPARE(s.viewed.last().lines,
+             (QByteArrayList{"Subject: one", "", "--b", "text", "--b", "Subject: attached", "attachment", "--b--"}));
     QVERIFY(s.console().contains(QStringLiteral("RETR 1")));
+    // The row's subject is the message's own, not one from its attachment.
+    QCOMPARE(s.subject(0), QByteArray("one"));
     s.server.expect("TOP 2 100").reply({"+OK", "Subject: two", "", "--b", "text", "--b", "attachment", "."});
     s.select({1});
     s.w.btnReadClick();

@@ -3,6 +3,7 @@
 
 #include "base/Ipv4Address.h"
 #include "base/WireText.h"
+#include "session/ReadView.h"
 #include "session/TClientSocket.h"
 #include "session/TClientWinSocket.h"
 
@@ -494,11 +495,14 @@ void Pop3Session::listingEnded(const PendingCommand &)
 
 void Pop3Session::readEnded(const PendingCommand &done)
 {
-    const HeaderFields headers = ScanHeaders(MessageLines);
+    // A message read whole gives its row what a read of its first lines
+    // would: a "Subject: " deep in its body is no header.
+    const QList<QByteArray> shown = readWhole ? ReadViewLines(MessageLines, true) : MessageLines;
+    const HeaderFields headers = ScanHeaders(shown);
     // The row of the message read gets its texts and loses its mark, as
     // for Get Header.
     if (!done.target.id.isEmpty())
-        emit headersReceived(done.target, headers, MessageLines);
+        emit headersReceived(done.target, headers, shown);
     SkipRest = false;
     emit messageRead(done.target, headers, MessageLines, readWhole);
     // The message is over: what the server sends next (to commands typed in
