@@ -114,6 +114,9 @@ void Pop3Session::forgetConnection()
     shownText.reset();
     inFlight.clear();
     abandonHeaderBatch();
+    autoBatch.clear();
+    // The server forgets the deletions of a session that ends without QUIT.
+    pendingDeletions = 0;
     capability = Capability::Unknown;
     // Nothing more of a delete batch can go out on this connection.
     if (DeleteConfirmed)
@@ -198,6 +201,7 @@ PendingCommand Pop3Session::finishCommand()
     PendingCommand done = inFlight.take();
     headerBatch.replyCame(done.batch);
     deleteBatch.replyCame(done.batch);
+    autoBatch.replyCame(done.batch);
     return done;
 }
 
@@ -224,6 +228,7 @@ void Pop3Session::login(const QString &user, const QString &password)
         return;
     abandonDeleteBatch();
     abandonHeaderBatch();
+    stopAutoHeaders();
     const QString masked(qsizetype(password.toUcs4().size()), QLatin1Char('*'));
     emit consoleEntry(QStringLiteral("? USER ") + user);
     emit consoleEntry(QStringLiteral("? PASS ") + masked);
@@ -239,6 +244,7 @@ void Pop3Session::listMailbox()
 {
     abandonDeleteBatch();
     abandonHeaderBatch();
+    stopAutoHeaders();
     emit listingStarted();
     emit consoleEntry(QStringLiteral("? LIST"));
     startCommand(
@@ -263,9 +269,14 @@ void Pop3Session::quit()
 {
     abandonDeleteBatch();
     abandonHeaderBatch();
-    // Nothing sent before is acted on any more: the list goes.
+    stopAutoHeaders();
+    // Nothing sent before is acted on any more: the list goes. The reply to
+    // QUIT keeps its place before those of lines typed after it.
     inFlight.clear();
+    inFlight.push({ssIdle, "QUIT", ReplyShape::StatusLine, {}, QString(), true, 0});
     SessionState = ssIdle;
+    // The server makes the deletions once it reads QUIT.
+    pendingDeletions = 0;
     emit consoleEntry(QStringLiteral("QUIT "));
     send("QUIT" + kCrLf);
 }
@@ -281,8 +292,11 @@ bool Pop3Session::sendTyped(const QString &typed)
     const QByteArray bytes = encodeWireText(typed);
     const QList<QByteArray> pieces = bytes.split('\n');
     const bool first = inFlight.isEmpty();
-    for (const QByteArray &piece : pieces)
+    for (const QByteArray &piece : pieces) {
         inFlight.push({ssWaitTyped, piece.left(16), typedReplyShape(piece), {}, QString(), false, 0});
+        if (typedVerb(piece) == "QUIT")
+            pendingDeletions = 0;
+    }
     if (first)
         followQueue();
     send(bytes + kCrLf);
@@ -333,6 +347,9 @@ void Pop3Session::handleReceivedBytes(QByteArray chunk)
     dispatchLines(lines);
     if (connection != connectionsEnded)
         return;
+    // The replies of this read may have made room for more of the automatic
+    // batch, or ended what it yielded to.
+    carryOnAutoHeaders();
     // A status line is short; one that goes on and on without its break is
     // no POP3 server talking.
     if (!isBody(SessionState) && replyAssembler.partialLength() > maxStatusLineLength)
@@ -408,6 +425,7 @@ void Pop3Session::handleEndMarker()
     const PendingCommand done = finishCommand();
     bool finish = true;
     bool batchEnded = false;
+    bool autoEnded = false;
     switch (state) {
     case ssCapaBody:
         if (loginStep == LoginStep::Capabilities)
@@ -428,10 +446,10 @@ void Pop3Session::handleEndMarker()
     case ssHeaderBody:
         if (MessageLines.isEmpty()) {
             // No viewer will open to give the page back; a header batch
-            // stops here.
+            // stops here (the automatic one goes on with its other rows).
             if (state == ssReadBody)
                 emit readAbandoned();
-            else
+            else if (headerBatch.owns(done.batch))
                 abandonHeaderBatch();
             break;
         }
@@ -440,11 +458,23 @@ void Pop3Session::handleEndMarker()
             finish = false;
             break;
         }
-        // A row whose header came: its texts are filled in and its mark
-        // taken off.
-        if (!done.target.id.isEmpty())
-            emit headersReceived(done.target, ScanHeaders(MessageLines), MessageLines);
-        if (headerBatch.owns(done.batch)) {
+        // A row whose header came: its texts are filled in and, unless the
+        // automatic batch asked, its mark taken off.
+        if (!done.target.id.isEmpty()) {
+            autoBatch.forget(done.target.id);
+            emit headersReceived(done.target, ScanHeaders(MessageLines), MessageLines, done.keepMark);
+        }
+        if (autoBatch.owns(done.batch)) {
+            // " Done." once its last reply has come; its next rows go out
+            // once this read is handled.
+            if (autoBatch.hasRowsLeft() || autoBatch.inFlight() > 0) {
+                finish = false;
+                SessionState = ssIdle;
+            } else {
+                autoBatch.clear();
+                autoEnded = true;
+            }
+        } else if (headerBatch.owns(done.batch)) {
             // The batch's next rows go out; " Done." only once the last of
             // its replies has come.
             sendHeaders();
@@ -466,9 +496,10 @@ void Pop3Session::handleEndMarker()
     }
     if (finish) {
         emit statusAppended(QStringLiteral(" Done."));
-        // A batch started after this command goes on; one whose DELE this
-        // end marker was taken for does not.
-        if (deleteBatch.inFlight() == 0)
+        // A batch started after this command goes on (one that waits for
+        // the server's capabilities has none in flight yet); one whose DELE
+        // this end marker was taken for does not.
+        if (done.awaited == ssWaitDelete && deleteBatch.inFlight() == 0)
             abandonDeleteBatch();
         SessionState = ssIdle;
     }
@@ -476,6 +507,8 @@ void Pop3Session::handleEndMarker()
     // Last: the window may start the next batch from here.
     if (batchEnded)
         emit headerBatchEnded();
+    if (autoEnded)
+        emit autoHeadersEnded();
 }
 
 void Pop3Session::listingEnded(const PendingCommand &)
@@ -497,8 +530,10 @@ void Pop3Session::readEnded(const PendingCommand &done)
     const HeaderFields headers = ScanHeaders(MessageLines);
     // The row of the message read gets its texts and loses its mark, as
     // for Get Header.
-    if (!done.target.id.isEmpty())
-        emit headersReceived(done.target, headers, MessageLines);
+    if (!done.target.id.isEmpty()) {
+        autoBatch.forget(done.target.id);
+        emit headersReceived(done.target, headers, MessageLines, false);
+    }
     SkipRest = false;
     emit messageRead(done.target, headers, MessageLines);
     // The message is over: what the server sends next (to commands typed in
@@ -542,11 +577,12 @@ void Pop3Session::handleStatusLine(char FirstChar, std::uint8_t State, const QBy
     case ssWaitList:
     case ssWaitRead:
         if (!ok) {
-            // A refusal: no reply body follows, and a header batch stops.
-            finishCommand();
+            // A refusal: no reply body follows, and a header batch stops
+            // (the automatic one goes on with its other rows).
+            const PendingCommand refused = finishCommand();
             if (State == ssWaitRead)
                 emit readAbandoned();
-            if (State == ssWaitHeader)
+            if (State == ssWaitHeader && headerBatch.owns(refused.batch))
                 abandonHeaderBatch();
             followQueue();
             break;
@@ -591,6 +627,8 @@ void Pop3Session::handleStatusLine(char FirstChar, std::uint8_t State, const QBy
             SessionState = ssTypedBody;
             break;
         }
+        if (ok && !inFlight.isEmpty())
+            noteTypedReply(inFlight.front().verb);
         finishCommand();
         SessionState = ssIdle;
         followQueue();
@@ -602,6 +640,14 @@ void Pop3Session::handleStatusLine(char FirstChar, std::uint8_t State, const QBy
     case ssHeaderBody:
     case ssCapaBody:
         collectLine(Line.startsWith("..") ? Line.mid(1) : Line);
+        break;
+    case ssIdle:
+        // The reply to QUIT; any other line now answers nothing.
+        if (!inFlight.isEmpty() && inFlight.front().awaited == ssIdle) {
+            finishCommand();
+            emit quitAnswered(ok);
+            followQueue();
+        }
         break;
     case ssWaitGreeting:
         finishCommand();
@@ -687,6 +733,16 @@ void Pop3Session::refuseLogin(const QString &reason)
     SessionState = ssIdle;
     ++connectionsEnded;
     sock->setActive(false);
+}
+
+void Pop3Session::noteTypedReply(const QByteArray &verb)
+{
+    // What a typed line changed on the server, for the question on closing.
+    const QByteArray word = typedVerb(verb);
+    if (word == "DELE")
+        ++pendingDeletions;
+    else if (word == "RSET")
+        pendingDeletions = 0;
 }
 
 void Pop3Session::filterReadLine(const QByteArray &Line)
