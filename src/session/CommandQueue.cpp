@@ -35,6 +35,21 @@ void CommandQueue::setFrontAwaited(std::uint8_t awaited)
     note(entries.front(), +1);
 }
 
+void CommandQueue::discardAll()
+{
+    for (PendingCommand &command : entries) {
+        note(command, -1);
+        command.awaited = ssWaitTyped;
+        command.verb.clear();
+        command.target = {};
+        command.status.clear();
+        command.announced = true;
+        command.batch = 0;
+        command.keepMark = false;
+        note(command, +1);
+    }
+}
+
 void CommandQueue::note(const PendingCommand &command, int change)
 {
     awaiting[command.awaited] += change;

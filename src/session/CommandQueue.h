@@ -59,6 +59,10 @@ public:
     void clear();
     // The oldest command's reply is to be judged in another state.
     void setFrontAwaited(std::uint8_t awaited);
+    // Every command in flight is acted on no more: each reply is still
+    // taken in its turn (by its shape) and only shown, as that to a typed
+    // line.
+    void discardAll();
     // How many commands in flight await a state.
     int count(std::uint8_t awaited) const { return awaiting[awaited]; }
 

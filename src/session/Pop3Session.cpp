@@ -270,11 +270,19 @@ void Pop3Session::quit()
     abandonDeleteBatch();
     abandonHeaderBatch();
     stopAutoHeaders();
-    // Nothing sent before is acted on any more: the list goes. The reply to
-    // QUIT keeps its place before those of lines typed after it.
-    inFlight.clear();
+    // Nothing sent before is acted on any more: the list goes. Their replies
+    // still come first, and are only shown; the one to QUIT is told, and
+    // keeps its place before those of lines typed after it.
+    const bool midReply = !inFlight.isEmpty() && isBody(SessionState);
+    inFlight.discardAll();
     inFlight.push({ssIdle, "QUIT", ReplyShape::StatusLine, {}, QString(), true, 0});
-    SessionState = ssIdle;
+    if (midReply) {
+        // The rest of a reply being collected is shown to its end marker.
+        SessionState = ssTypedBody;
+        SkipRest = false;
+    } else {
+        followQueue();
+    }
     // The server makes the deletions once it reads QUIT.
     pendingDeletions = 0;
     emit consoleEntry(QStringLiteral("QUIT "));
