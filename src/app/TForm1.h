@@ -240,6 +240,8 @@ public:
     static constexpr qsizetype MaxStatusTextLength = 1024;
     // How long a close that sent QUIT waits for the server's answer.
     int quitBeforeCloseMs = 30000;
+    // Whether a close of the window went through (the program ends with it).
+    bool closeAccepted() const { return closed; }
     // The delete question names at most this many messages.
     static constexpr int DeleteQuestionRows = 5;
 
@@ -273,6 +275,7 @@ private:
     void startAutoHeaders();
     // The close that waited for the answer to its QUIT goes on.
     void closeAfterQuit();
+    void acceptClose(QCloseEvent *event);
     // The rows marked right now: the checked ones, or the selected ones when
     // none is checked (byCheck, when given, tells which), in list order.
     QList<MailRowRef> markedRows(bool *byCheck) const;
@@ -296,6 +299,7 @@ private:
     // answered it, the connection ended or the wait ran out.
     bool quitThenClose = false;
     bool closeApproved = false;
+    bool closed = false;
     QTimer quitWait;
 
     AnchorLayout anchors;

@@ -352,7 +352,7 @@ void TForm1::startAutoHeaders()
 void TForm1::closeEvent(QCloseEvent *event)
 {
     if (closeApproved) {
-        QWidget::closeEvent(event);
+        acceptClose(event);
         return;
     }
     // A close waits for the answer to the QUIT it sent (bounded by quitWait).
@@ -364,7 +364,7 @@ void TForm1::closeEvent(QCloseEvent *event)
     // server every message the user saw go.
     const int pending = session->deletionsPending();
     if (pending <= 0) {
-        QWidget::closeEvent(event);
+        acceptClose(event);
         return;
     }
     platform::MessageBoxRequest box;
@@ -383,7 +383,7 @@ void TForm1::closeEvent(QCloseEvent *event)
     box.escapeButton = platform::BoxButton::Cancel;
     const platform::BoxButton answer = platform::desktop().messageBox(box);
     if (answer == platform::BoxButton::No) {
-        QWidget::closeEvent(event);
+        acceptClose(event);
         return;
     }
     event->ignore();
@@ -399,6 +399,12 @@ void TForm1::closeEvent(QCloseEvent *event)
     btnQuitClick();
     msgBar->setText(QStringLiteral(" Closing once the server has answered QUIT ..."));
     quitWait.start(quitBeforeCloseMs);
+}
+
+void TForm1::acceptClose(QCloseEvent *event)
+{
+    closed = true;
+    QWidget::closeEvent(event);
 }
 
 void TForm1::closeAfterQuit()
