@@ -74,6 +74,7 @@ private slots:
     void deleteQuestionNamesItsMessages();
     void closeWithDeletionsPending_data();
     void closeWithDeletionsPending();
+    void closeWaitsForQuitsOwnAnswer();
     void sortHoldsAfterListingAndDecodeSwitch();
 };
 
@@ -1210,6 +1211,36 @@ void SessionTest::closeWithDeletionsPending()
         QVERIFY(s.w.close());
         QCOMPARE(s.f.desktop.boxes.size(), 2);
     }
+    CHECK_SERVER(s);
+}
+
+void SessionTest::closeWaitsForQuitsOwnAnswer()
+{
+    // Delete Now while a TOP is owed: its reply comes first and is only
+    // shown; the window closes on the answer to QUIT itself.
+    Session s;
+    s.w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&s.w));
+    s.w.txtServer->setEditText(QStringLiteral("127.0.0.1"));
+    s.w.txtPort->setText(QString::number(s.server.port()));
+    s.w.txtUID->setText(QStringLiteral("bob"));
+    s.w.txtPWD->setText(QStringLiteral("pw1"));
+    QVERIFY(s.start());
+    s.server.expect("DELE 1").reply({"+OK"});
+    s.select({0});
+    s.f.desktop.setNextAnswer(BoxButton::Yes);
+    s.w.btnDeleteClick();
+    QTRY_COMPARE(s.w.session->deletionsPending(), 1);
+    s.server.expect("TOP 2 0").expect("QUIT").reply(header("2")).pause(300).reply({"+OK bye"}).close();
+    s.select({0});
+    s.w.btnHeaderClick();
+    QTRY_COMPARE(s.sent("TOP").size(), 1);
+    s.f.desktop.setNextAnswer(BoxButton::Yes);
+    QVERIFY(!s.w.close());
+    QTRY_VERIFY(s.console().contains(QStringLiteral("Subject: message 2")));
+    QVERIFY(s.w.isVisible());
+    QTRY_VERIFY(!s.w.isVisible());
+    QVERIFY(s.console().contains(QStringLiteral("+OK bye")));
     CHECK_SERVER(s);
 }
 
