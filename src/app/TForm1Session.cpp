@@ -370,12 +370,12 @@ void TForm1::closeEvent(QCloseEvent *event)
     platform::MessageBoxRequest box;
     box.parent = this;
     box.title = QStringLiteral("Warning");
-    box.text = (pending == 1 ? QStringLiteral("1 message deleted in this session is")
-                             : QStringLiteral("%1 messages deleted in this session are").arg(pending)) +
-               QStringLiteral(" still on the server: POP3 deletes mail only when the session ends with QUIT.");
+    box.text = pending == 1 ? QStringLiteral("1 message deleted in this session is still on the server.")
+                            : QStringLiteral("%1 messages deleted in this session are still on the server.").arg(pending);
     box.informativeText = QStringLiteral(
-        "Delete Now ends the session with QUIT and then closes; Keep Them closes without QUIT, and the messages "
-        "come back at the next connect; Go Back leaves the window open.");
+        "POP3 deletes mail only when the session ends with QUIT.\n"
+        "Delete Now: end the session with QUIT, then close. Keep Them: close without QUIT; the messages come back "
+        "at the next connect. Go Back: leave the window open.");
     box.icon = platform::BoxIcon::Warning;
     box.buttons = {platform::BoxButton::Yes, platform::BoxButton::No, platform::BoxButton::Cancel};
     box.captions = {QStringLiteral("&Delete Now"), QStringLiteral("&Keep Them"), QStringLiteral("&Go Back")};

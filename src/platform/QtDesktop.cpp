@@ -57,9 +57,11 @@ BoxButton QtDesktop::messageBox(const MessageBoxRequest &request)
                     QMessageBox::NoButton, request.parent);
     box.setTextFormat(Qt::PlainText);
     // The informative text may quote a server's subject line: it is made
-    // rich text from plain text, so no markup in it is taken as such.
+    // rich text from plain text, so no markup in it is taken as such (and
+    // long lines wrap).
     if (!request.informativeText.isEmpty())
-        box.setInformativeText(Qt::convertFromPlainText(displayLineBreaks(request.informativeText)));
+        box.setInformativeText(
+            Qt::convertFromPlainText(displayLineBreaks(request.informativeText), Qt::WhiteSpaceNormal));
     QList<QPair<QAbstractButton *, BoxButton>> made;
     for (qsizetype i = 0; i < request.buttons.size(); ++i) {
         const BoxButton b = request.buttons[i];

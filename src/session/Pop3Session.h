@@ -44,10 +44,11 @@ public:
 // command in flight, or, with none in flight, what the last reply left.
 //
 // Batches (Get Header over the rows handed in, a confirmed delete, the
-// automatic header batch after a listing) are pipelined where the server says it can take that (CAPA lists PIPELINING;
-// asked once per connection, before the first batch of two or more rows):
-// up to pipelineWindow commands go out ahead of their replies, else one at a
-// time. Each reply is handled the same either way.
+// automatic header batch after a listing) are pipelined where the server
+// says it can take that (CAPA lists PIPELINING; asked once per connection,
+// before the first batch of two or more rows): up to pipelineWindow commands
+// go out ahead of their replies, else one at a time. Each reply is handled
+// the same either way.
 //
 // The engine never runs an event loop and never opens a window: it tells
 // the window what happened through its signals (connect them directly: the
