@@ -473,8 +473,9 @@ void Pop3Session::handleEndMarker()
             emit headersReceived(done.target, ScanHeaders(MessageLines), MessageLines, done.keepMark);
         }
         if (autoBatch.owns(done.batch)) {
-            // " Done." once its last reply has come; its next rows go out
-            // once this read is handled.
+            // The next row goes out at once, keeping the pipeline full;
+            // " Done." once its last reply has come.
+            sendAutoHeaders();
             if (autoBatch.hasRowsLeft() || autoBatch.inFlight() > 0) {
                 finish = false;
                 SessionState = ssIdle;

@@ -258,6 +258,7 @@ private:
     // The automatic batch sends what its window allows, unless the user's
     // commands go first; it ends when every row had its reply.
     void carryOnAutoHeaders();
+    void sendAutoHeaders();
     bool autoHeadersYield() const;
     void noteTypedReply(const QByteArray &verb);
     void forgetConnection();

@@ -182,24 +182,29 @@ bool Pop3Session::autoHeadersYield() const
            inFlight.count(ssWaitPass) > 0 || inFlight.count(ssWaitGreeting) > 0 || inFlight.count(ssWaitStls) > 0;
 }
 
+void Pop3Session::sendAutoHeaders()
+{
+    if (!autoBatch.hasRowsLeft() || autoHeadersYield())
+        return;
+    if (capability == Capability::Unknown && pipeliningAllowed && autoBatch.rowsLeft() >= 2) {
+        // Sent again once the answer is in.
+        askCapabilities();
+        return;
+    }
+    const int window = batchWindow();
+    while (autoBatch.inFlight() < window) {
+        const std::optional<MailRowRef> next = autoBatch.takeNext();
+        if (!next)
+            break;
+        fetchHeader(*next, autoBatch);
+    }
+}
+
 void Pop3Session::carryOnAutoHeaders()
 {
     if (!autoBatch.isRunning())
         return;
-    if (autoBatch.hasRowsLeft() && !autoHeadersYield()) {
-        if (capability == Capability::Unknown && pipeliningAllowed && autoBatch.rowsLeft() >= 2) {
-            // Sent again once the answer is in.
-            askCapabilities();
-            return;
-        }
-        const int window = batchWindow();
-        while (autoBatch.inFlight() < window) {
-            const std::optional<MailRowRef> next = autoBatch.takeNext();
-            if (!next)
-                break;
-            fetchHeader(*next, autoBatch);
-        }
-    }
+    sendAutoHeaders();
     // Its last replies were refusals, or its last rows got their headers
     // some other way: nothing else will end it.
     if (!autoBatch.hasRowsLeft() && autoBatch.inFlight() == 0) {
