@@ -19,13 +19,13 @@
 #include <functional>
 
 class QAction;
-class CheckMatchingDialog;
 class QCheckBox;
 class QCloseEvent;
 class QComboBox;
 class QFrame;
 class QLabel;
 class QLineEdit;
+class CheckMatchingDialog;
 class ConsoleView;
 class QPushButton;
 class QSslCertificate;

@@ -169,9 +169,9 @@ int MailListModel::rowOfId(const QByteArray &id) const
         idRows.reserve(count());
         for (int r = 0; r < count(); ++r) {
             // The first row of a number, as findRow finds it.
-            const QByteArray &id = rows[r].texts[MailRow::Id];
-            if (!idRows.contains(id))
-                idRows.insert(id, r);
+            const QByteArray &number = rows[r].texts[MailRow::Id];
+            if (!idRows.contains(number))
+                idRows.insert(number, r);
         }
         idRowsKnown = true;
     }
