@@ -699,7 +699,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             QCoreApplication::sendPostedEvents();
         }
         trace(w, "drained");
-        if (server.commands.empty() && w.AutoHeaders1->isChecked() && w.btnList->isEnabled()) {
+        if (server.commands.empty() && w.AutoHeaders1->isChecked() && w.btnList->isEnabledTo(w.pageGUI)) {
             for (int r = 0; r < w.mailModel->count(); ++r) {
                 const QByteArray id = w.mailModel->subItem(r, MailRow::Id);
                 FUZZ_CHECK(w.mailModel->hasHeader(r) || server.topRefused.contains(id));

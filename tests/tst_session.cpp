@@ -71,6 +71,7 @@ private slots:
     // Headers by themselves, the delete question, closing, the sort.
     void autoHeadersYieldToARead();
     void autoHeadersYieldToGetHeaderAndDelete();
+    void autoHeadersSwitchedOnDuringARead();
     void deleteQuestionNamesItsMessages();
     void closeWithDeletionsPending_data();
     void closeWithDeletionsPending();
@@ -1069,6 +1070,26 @@ void SessionTest::autoHeadersYieldToGetHeaderAndDelete()
     // Get Header took its row's mark off; nothing else is checked.
     QCOMPARE(s.w.CheckedCount, 0);
     QCOMPARE(s.sent("TOP").size(), 5);
+    CHECK_SERVER(s);
+}
+
+void SessionTest::autoHeadersSwitchedOnDuringARead()
+{
+    // Switched on while logged in, with the page off for a read: the
+    // headers come once the read is done, and the switch is kept.
+    Session s;
+    QVERIFY(s.start());
+    s.server.expect("TOP 2 100").pause(30).reply(readReply("2"));
+    s.server.expect("CAPA").reply({"-ERR"});
+    s.server.expect("TOP 1 0").reply(header("1")).expect("TOP 3 0").reply(header("3"));
+    s.select({1});
+    s.w.btnReadClick();
+    QVERIFY(!s.w.pageGUI->isEnabled());
+    s.w.AutoHeaders1->setChecked(true);
+    QTRY_VERIFY(s.server.scriptDone());
+    QTRY_VERIFY(!s.w.session->autoHeadersRunning());
+    for (int row = 0; row < 3; ++row)
+        QCOMPARE(s.subject(row), "message " + QByteArray::number(row + 1));
     CHECK_SERVER(s);
 }
 

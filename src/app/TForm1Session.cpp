@@ -510,7 +510,8 @@ void TForm1::bindSessionEvents()
     connect(AutoHeaders1, &QAction::toggled, this, [this](bool on) {
         if (!on)
             session->stopAutoHeaders();
-        else if (btnList->isEnabled() && mailModel->count() > 0)
+        // Logged in with rows listed (the page may be off for a read).
+        else if (btnList->isEnabledTo(pageGUI) && mailModel->count() > 0)
             startAutoHeaders();
     });
     // A close that sent QUIT goes on when the server answers it or the
