@@ -13,7 +13,11 @@
 //     proxy the window with Pipelining=0 and the sequential client run over
 //     P rows only (each row costs a round trip); their time per row is what
 //     compares, and the ratios are of times per row;
-//   - a listing of M messages, from LIST sent to the last row in the list.
+//   - a listing of M messages, from LIST sent to the last row in the list;
+//   - with --auto: the automatic header batch (Get Headers Automatically)
+//     over A messages through the proxy against Get Header over the same
+//     rows (All, then Get Header) in the same kind of window, each timed from
+//     its first command (CAPA) to its last reply handled.
 //
 //   bench_session                 N = 1,000, P = 200 and M = 10,000
 //   bench_session --large         M = 100,000 as well
@@ -25,6 +29,10 @@
 //                                 commands unanswered (default: all at once)
 //   bench_session --batches-only  no listing figure
 //   bench_session --listing-only --listing M
+//   bench_session --auto [--auto-rows A]
+//                                 the automatic batch against Get Header
+//                                 through the proxy, A = 100,000 (only this
+//                                 figure)
 //   bench_session --memory        the heap over a session of 10,000 header
 //                                 fetches (ten Get Header batches over 1,000
 //                                 rows) and 1,000 reads, against the log the
@@ -51,6 +59,7 @@
 #include "support/FormFixture.h"
 #include "viewer/TForm2.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -377,6 +386,85 @@ bool benchBatches(DovecotServer &server, const BatchOptions &o)
     return true;
 }
 
+// Get Header over every row, then the automatic batch after a listing, each
+// in a window of its own through the proxy: seconds from the batch's first
+// command to its last reply, and whether every row got its header.
+bool benchAutoHeaders(int messages, int runs, int delayMs)
+{
+    DovecotServer server;
+    for (int i = 0; i < messages; ++i) {
+        if (server.addMessage(smallMessage(i)).isEmpty()) {
+            std::printf("could not write message %d\n", i);
+            return false;
+        }
+    }
+    QString why;
+    if (!server.start(&why)) {
+        std::printf("Dovecot did not start: %s\n", qPrintable(why));
+        return false;
+    }
+    DelayProxy proxy(server.port(), delayMs);
+    std::string failed;
+    if (!proxy.start(&failed)) {
+        std::printf("the delaying proxy did not start: %s\n", failed.c_str());
+        return false;
+    }
+    const auto allHeaders = [](TForm1 &w) {
+        for (int row = 0; row < w.mailModel->count(); ++row) {
+            if (!w.mailModel->hasHeader(row))
+                return false;
+        }
+        return true;
+    };
+    std::vector<double> header, automatic;
+    for (int run = 0; run < runs; ++run) {
+        for (const bool byItself : {false, true}) {
+            Window win(server, proxy.port(), true, 1);
+            QElapsedTimer timer;
+            win.w.session->commandSent = [&timer](const QByteArray &line, const MailRowRef &) {
+                if (!timer.isValid() && (line.startsWith("CAPA") || line.startsWith("TOP")))
+                    timer.start();
+            };
+            win.w.AutoHeaders1->setChecked(byItself);
+            if (!win.connectAndList(messages)) {
+                std::printf("could not log in and list %d rows through the proxy\n", messages);
+                return false;
+            }
+            if (!byItself) {
+                win.checkFirst(messages);
+                win.w.btnHeaderClick();
+            }
+            const bool done = win.until([&] {
+                return win.w.session->commandsInFlight() == 0 && !win.w.session->autoHeadersRunning() &&
+                       !win.w.session->headerBatchRunning() && win.w.CheckedCount == 0;
+            });
+            const double took = seconds(timer);
+            if (!done || !allHeaders(win.w)) {
+                std::printf("the %s did not fill every row\n", byItself ? "automatic batch" : "Get Header batch");
+                return false;
+            }
+            (byItself ? automatic : header).push_back(took);
+            win.disconnect();
+            QTest::qWait(100);
+        }
+    }
+    const double ratio = median(automatic) / median(header);
+    tableLine("Get Header, every row, 50 ms RTT proxy", messages, header);
+    tableLine("Automatic headers after the listing, 50 ms RTT proxy", messages, automatic, ratio);
+    if (!g_table) {
+        const auto line = [](const char *what, const std::vector<double> &t) {
+            const auto [low, high] = std::minmax_element(t.begin(), t.end());
+            std::printf("  %-48s %10.1f ms (%.1f-%.1f)\n", what, median(t) * 1000, *low * 1000, *high * 1000);
+        };
+        std::printf("Headers of %d messages through a proxy delaying each direction by %d ms, median of %d runs:\n",
+                    messages, delayMs, runs);
+        line("Get Header (All checked)", header);
+        line("Get Headers Automatically (after the listing)", automatic);
+        std::printf("  automatic / Get Header: %.2f\n", ratio);
+    }
+    return true;
+}
+
 bool benchListing(int messages, int runs)
 {
     DovecotServer server;
@@ -520,6 +608,7 @@ int main(int argc, char **argv)
     bool memory = false;
     bool listingToo = true;
     int proxyRuns = 0;
+    int autoRows = 0;
     const QStringList args = app.arguments();
     for (int i = 1; i < args.size(); ++i) {
         const QString &arg = args.at(i);
@@ -550,6 +639,10 @@ int main(int argc, char **argv)
             batches.runs = std::max(1, args.at(++i).toInt());
         else if (arg == QLatin1String("--memory"))
             memory = true;
+        else if (arg == QLatin1String("--auto"))
+            autoRows = std::max(autoRows, 100000);
+        else if (arg == QLatin1String("--auto-rows") && valued)
+            autoRows = std::max(1, args.at(++i).toInt());
         else {
             std::printf("unknown or incomplete argument: %s\n", qPrintable(arg));
             return 2;
@@ -566,6 +659,8 @@ int main(int argc, char **argv)
 
     if (memory)
         return benchMemory(1000, 10) ? 0 : 1;
+    if (autoRows > 0)
+        return benchAutoHeaders(autoRows, runs, batches.delayMs) ? 0 : 1;
     if (!g_table) {
         std::printf("Median of %d runs, Dovecot on loopback", runs);
         if (batches.rows > 0 && batches.proxy)

@@ -2,7 +2,8 @@
 // The main window's whole conversation: what a server sends, in arbitrary
 // chunks, through line assembly, the dispatcher and the session's state
 // machine, mixed with what a user does (marks, selections, the command
-// buttons while they are enabled, answers to the delete question, sorting).
+// buttons while they are enabled, answers to the delete question, sorting,
+// the list's context menu, closing the window with each answer).
 //
 // The first byte chooses the server:
 // - an honest one (even): it keeps a mailbox of up to eight messages whose
@@ -25,12 +26,24 @@
 // checked then, not unchecked since; a row leaves the list during a read
 // only with the "+" to its own DELE (or when the whole list is replaced, as a
 // new listing does); each message number is listed at most once; QUIT goes
-// out only from Save & Quit; the console's log is every echo and every read
-// in the order they happened.
+// out only from Save & Quit, or from a close the user answered with Delete
+// Now while deletions were pending; the console's log is every echo and
+// every read in the order they happened; what the server says never sets a
+// mark, and takes one off only with the reply to Get Header or a read for
+// that row's own message (never with the automatic batch's); the two check
+// actions never take a mark off and send nothing, and check exactly the
+// rows their rule names; the delete question names as many messages as are
+// marked; the rows stand in the order the header's arrow tells after a
+// listing and after the Decode Headers switch; the close question comes
+// exactly when deletions are pending, Keep Them closes at once without
+// QUIT, Go Back leaves everything as it was, Delete Now closes once QUIT is
+// answered.
 // With the honest server also: every Subject, From and To a row shows comes
 // from the reply for that row's own message; a read shows the lines of the
 // message it went out for; a listing leaves the list holding exactly the
-// server's messages not deleted.
+// server's messages not deleted; at the end, once every command is
+// answered, with Get Headers Automatically on every listed row has its
+// header unless the server refused its TOP.
 //
 // Input after the first byte: records of one byte, kind in the high nibble
 // and an argument in the low one.
@@ -42,25 +55,38 @@
 //   6  toggle the mark of row arg       7  select row arg (15: none)
 //   8  "All"   9  "Selected"   10 Get Header   11 Read Mail
 //   12 Delete (arg odd: answered Yes)   13 Refresh List
-//   14 sort by column 1 + arg % 5       15 Save & Quit
+//   14 arg 0-4 and 12-15: sort by column 1 + arg % 5; 5 Decode Headers;
+//      6 Get Headers Automatically; 7 Check All From This Sender (the menu
+//      over the row of the next byte's low nibble, 15: from the keyboard,
+//      the current row); 8 Check Matching (next byte: row and field whose
+//      shown text gives the text to look for, bit 7 Cancel; the next: its
+//      offset and length, none for length 0; the next: the size in KB,
+//      0 to 3); 9 / 10 / 11 close the window answering Delete Now / Keep
+//      Them / Go Back
+//   15 Save & Quit
 // With the honest server the records are preceded by the mailbox: a count
 // byte (1 + low 3 bits messages), then per message a length byte and its
 // bytes, cut into lines at each LF (a CR before the LF belongs to the break).
 
 #include "FuzzCheck.h"
+#include "app/CheckMatchingDialog.h"
 #include "app/TForm1.h"
 #include "controls/ConsoleView.h"
 #include "mailbox/MailListModel.h"
 #include "mailbox/MailListView.h"
 #include "support/DesktopStub.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
 #include <QItemSelectionModel>
 #include <QLineEdit>
 #include <QPersistentModelIndex>
 #include <QPushButton>
 #include <QSet>
+#include <QSpinBox>
 #include <QTemporaryDir>
 
 #include <cstddef>
@@ -68,6 +94,7 @@
 #include <cstdlib>
 #include <deque>
 #include <map>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -115,6 +142,20 @@ struct Message {
     bool deleted = false;
 };
 
+// The sender address of a From text as the list shows it, written out
+// plainly: inside the last <...>, else the whole text, blanks around it off.
+QString addressOf(const QString &from)
+{
+    const qsizetype open = from.lastIndexOf(QLatin1Char('<'));
+    const qsizetype close = open < 0 ? -1 : from.indexOf(QLatin1Char('>'), open + 1);
+    return (close > open ? from.mid(open + 1, close - open - 1) : from).trimmed();
+}
+
+QString shown(TForm1 &w, int row, int column)
+{
+    return w.mailModel->data(w.mailModel->index(row, column), Qt::DisplayRole).toString();
+}
+
 // A server that answers each command as a POP3 server does, the message
 // bytes passed through unchanged apart from the doubled leading dot.
 class HonestServer {
@@ -142,6 +183,9 @@ public:
         return reply + ".\r\n";
     }
 
+    // Messages whose TOP was refused, or asked for after they were deleted.
+    QSet<QByteArray> topRefused;
+
     QByteArray answer(bool refuse)
     {
         if (commands.empty())
@@ -165,6 +209,8 @@ public:
             return "+OK " + number + ' ' + (verb == "LIST" ? size(found->second) : "uid" + number) + "\r\n";
         if ((verb == "TOP" || verb == "RETR") && exists && !refuse)
             return body(found->second.lines);
+        if (verb == "TOP")
+            topRefused.insert(number);
         if (verb == "DELE" && exists && !refuse) {
             found->second.deleted = true;
             return "+OK\r\n";
@@ -227,7 +273,7 @@ void trace(TForm1 &w, const char *step, const QByteArray &detail = QByteArray())
 }
 
 const char *const kStepNames[16] = {"server", "server",   "server", "server", "server", "type", "mark", "select",
-                                    "All",    "Selected", "Header", "Read",   "Delete", "List", "Sort", "Quit"};
+                                    "All",    "Selected", "Header", "Read",   "Delete", "List", "Menu", "Quit"};
 
 void clickIfEnabled(QPushButton *button)
 {
@@ -285,7 +331,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     bool answerYes = false;
     bool deleting = false;
     std::vector<Confirmed> confirmed;
-    desktop.whileBoxOpen = [&](const platform::MessageBoxRequest &) {
+    desktop.whileBoxOpen = [&](const platform::MessageBoxRequest &box) {
+        if (deleting) {
+            // The question says how many messages are marked.
+            const qsizetype marked =
+                w.mailModel->checkedCount() > 0 ? w.mailModel->checkedCount() : w.mailInfo->selectedRows().size();
+            FUZZ_CHECK(box.informativeText.startsWith(QString::number(marked) +
+                                                      (marked == 1 ? QLatin1String(" message:") : QLatin1String(" messages:"))));
+        }
         // The marks at the Yes are the batch.
         if (!deleting || !answerYes)
             return;
@@ -305,6 +358,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                                        [&](const Confirmed &c) { return c.checked && !isChecked(w, c.row); });
                      });
 
+    // Marks a reply took off in a step: only Get Header's and a read's, for
+    // their own messages.
+    QList<QByteArray> uncheckedByReply;
+    QObject::connect(w.session, &Pop3Session::headersReceived,
+                     [&](const MailRowRef &row, const HeaderFields &, const QList<QByteArray> &, bool keepMark) {
+                         if (!keepMark)
+                             uncheckedByReply.append(row.id);
+                     });
+    int commandsSent = 0;
+    int quitsSent = 0;
+    bool closingWithQuit = false;
+    bool awaitingClose = false;
+
     int resets = 0;
     QObject::connect(w.mailModel, &QAbstractItemModel::modelReset, [&resets] { ++resets; });
     std::vector<QPersistentModelIndex> deleteSent;
@@ -317,7 +383,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     QList<QByteArray> deletedNow;
     bool listedNow = false;
     QObject::connect(w.session, &Pop3Session::mailDeleted, [&](const MailRowRef &row) { deletedNow.append(row.id); });
-    QObject::connect(w.session, &Pop3Session::mailListed, [&] { listedNow = true; });
+    // The rows stand in the order the header's arrow tells, right after a
+    // listing and once the automatic headers are in.
+    const auto checkSorted = [&w] {
+        for (int r = 0; r + 1 < w.mailModel->count(); ++r)
+            FUZZ_CHECK(w.mailInfoCompare(r, r + 1) <= 0);
+    };
+    QObject::connect(w.session, &Pop3Session::mailListed, [&] {
+        listedNow = true;
+        checkSorted();
+    });
+    QObject::connect(w.session, &Pop3Session::autoHeadersEnded, checkSorted);
     QObject::connect(w.session, &Pop3Session::messageRead,
                      [&](const MailRowRef &row, const HeaderFields &, const QList<QByteArray> &lines) {
                          if (!honest)
@@ -330,7 +406,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                          FUZZ_CHECK(lines == expected);
                      });
     w.session->commandSent = [&](const QByteArray &text, const MailRowRef &target) {
-        if (text.startsWith("DELE ")) {
+        // A DELE typed on the console is the user's own; the property is of
+        // the button's batch.
+        if (text.startsWith("DELE ") && !typing) {
             deleteSent.push_back(target.row);
             const auto it = std::find_if(confirmed.begin(), confirmed.end(),
                                          [&](const Confirmed &c) { return c.row == target.row; });
@@ -345,8 +423,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             FUZZ_CHECK(!it->checked || isChecked(w, it->row));
             FUZZ_CHECK(text == "DELE " + w.mailModel->subItem(target.row.row(), MailRow::Id) + "\r\n");
         }
-        if (text.startsWith("QUIT") && !typing)
-            FUZZ_CHECK(quitting);
+        ++commandsSent;
+        if (text.startsWith("QUIT") && !typing) {
+            FUZZ_CHECK(quitting || closingWithQuit);
+            ++quitsSent;
+        }
         if (text.startsWith("user ") && !typing)
             FUZZ_CHECK(!(honest && server.offersTls));
         if (honest)
@@ -359,20 +440,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (honest)
         w.session->handleReceivedBytes("+OK ready\r\n");
     QByteArray lastChunk;
-    while (at < size) {
+    bool closedSeen = false;
+    while (at < size && !closedSeen) {
         const int kind = data[at] >> 4;
         const int arg = data[at] & 0x0F;
         ++at;
         const int rows = w.mailModel->count();
         std::vector<QPersistentModelIndex> before;
         QList<QByteArray> beforeIds;
+        std::vector<bool> beforeChecked;
         for (int r = 0; r < rows; ++r) {
             before.emplace_back(w.mailModel->index(r, MailListModel::IdColumn));
             beforeIds.append(w.mailModel->subItem(r, MailRow::Id));
+            beforeChecked.push_back(w.mailModel->isChecked(r));
         }
         const int resetsBefore = resets;
+        const int sentBefore = commandsSent;
         deletedNow.clear();
+        uncheckedByReply.clear();
         listedNow = false;
+        bool sortShown = false;
+        // The rows a check action must check (by the fuzzer's own reading
+        // of the texts shown), or none when it did not run.
+        std::optional<QSet<int>> mustCheck;
         if (kind <= 4 && honest) {
             lastChunk = server.answer(arg & 1);
             // Cut into up to three reads where the input says.
@@ -412,8 +502,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             if (arg == 15 || rows == 0)
                 w.mailInfo->selectionModel()->clearSelection();
             else
-                w.mailInfo->selectionModel()->select(w.mailModel->index(arg % rows, MailListModel::IdColumn),
-                                                     QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+                w.mailInfo->selectionModel()->setCurrentIndex(w.mailModel->index(arg % rows, MailListModel::IdColumn),
+                                                              QItemSelectionModel::ClearAndSelect |
+                                                                  QItemSelectionModel::Rows);
         } else if (kind == 8) {
             if (w.AllMail->isEnabled())
                 w.AllMail->click();
@@ -433,6 +524,102 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             desktop.clearAnswers();
         } else if (kind == 13) {
             clickIfEnabled(w.btnList);
+        } else if (kind == 14 && arg == 5) {
+            w.DecodeHeaders1->toggle();
+            sortShown = true;
+        } else if (kind == 14 && arg == 6) {
+            w.AutoHeaders1->toggle();
+        } else if (kind == 14 && arg == 7) {
+            // The menu opened over a row, or from the keyboard.
+            const int over = at < size ? data[at++] & 0x0F : 15;
+            QModelIndex index;
+            if (over != 15 && rows > 0)
+                index = w.mailModel->index(over % rows, MailListModel::FromColumn);
+            w.mailInfoContextPopup(index);
+            const int row = index.isValid() ? index.row()
+                                            : (w.mailInfo->currentIndex().isValid() ? w.mailInfo->currentIndex().row() : -1);
+            QSet<int> expected;
+            if (row >= 0 && w.mailModel->hasHeader(row)) {
+                const QString address = addressOf(shown(w, row, MailListModel::FromColumn));
+                for (int r = 0; r < rows && !address.isEmpty(); ++r) {
+                    if (w.mailModel->hasHeader(r) &&
+                        addressOf(shown(w, r, MailListModel::FromColumn)).compare(address, Qt::CaseInsensitive) == 0)
+                        expected.insert(r);
+                }
+            }
+            mustCheck = expected;
+            w.CheckSameSender1->trigger();
+        } else if (kind == 14 && arg == 8) {
+            const int pick = at < size ? data[at++] : 0;
+            const int cut = at < size ? data[at++] : 0;
+            const int size3 = at < size ? data[at++] : 0;
+            const bool cancel = pick & 0x80;
+            const int field = (pick >> 4) & 3;
+            const int kb = size3 & 3;
+            QString text;
+            if (rows > 0)
+                text = shown(w, (pick & 0x0F) % rows, MailListModel::SubjectColumn + std::max(field - 1, 0))
+                           .mid(cut >> 3, cut & 7);
+            if (size3 & 4)
+                text = text.toUpper();
+            else if (size3 & 8)
+                text = text.toLower();
+            // The menu opens (from the keyboard); with no row the action is off.
+            w.mailInfoContextPopup(QModelIndex());
+            if (w.CheckMatching1->isEnabled()) {
+                w.CheckMatching1->trigger();
+                CheckMatchingDialog *dialog = w.checkMatchingDialog;
+                FUZZ_CHECK(dialog->isVisible());
+                dialog->matchText->setText(text);
+                dialog->matchField->setCurrentIndex(field);
+                dialog->matchMinKB->setValue(kb);
+                // What the field holds is what counts.
+                text = dialog->matchText->text();
+                QSet<int> expected;
+                for (int r = 0; r < rows && !cancel && (!text.isEmpty() || kb > 0); ++r) {
+                    const QByteArray bytes = w.mailModel->subItem(r, MailRow::Bytes);
+                    bool number = !bytes.isEmpty() && bytes.size() <= 18;
+                    for (const char c : bytes)
+                        number = number && c >= '0' && c <= '9';
+                    if (kb > 0 && !(number && bytes.toLongLong() > kb * 1024))
+                        continue;
+                    bool found = text.isEmpty();
+                    for (int c = MailListModel::SubjectColumn; c <= MailListModel::ToColumn && !found; ++c) {
+                        if (field == 0 || c == MailListModel::SubjectColumn + field - 1)
+                            found = shown(w, r, c).contains(text, Qt::CaseInsensitive);
+                    }
+                    if (found)
+                        expected.insert(r);
+                }
+                mustCheck = expected;
+                dialog->buttons->button(cancel ? QDialogButtonBox::Cancel : QDialogButtonBox::Ok)->click();
+                FUZZ_CHECK(!dialog->isVisible());
+            }
+        } else if (kind == 14 && arg >= 9 && arg <= 11) {
+            const platform::BoxButton answer = arg == 9    ? platform::BoxButton::Yes
+                                               : arg == 10 ? platform::BoxButton::No
+                                                           : platform::BoxButton::Cancel;
+            const int pending = w.session->deletionsPending();
+            const qsizetype boxes = desktop.boxes.size();
+            const int quits = quitsSent;
+            desktop.setNextAnswer(answer);
+            closingWithQuit = answer == platform::BoxButton::Yes && pending > 0;
+            const bool closed = w.close();
+            closingWithQuit = false;
+            desktop.clearAnswers();
+            // The question comes exactly when deletions are pending.
+            FUZZ_CHECK((desktop.boxes.size() > boxes) == (pending > 0) || awaitingClose);
+            if (awaitingClose) {
+                FUZZ_CHECK(!closed);
+            } else if (pending == 0 || answer == platform::BoxButton::No) {
+                FUZZ_CHECK(closed && quitsSent == quits);
+            } else if (answer == platform::BoxButton::Cancel) {
+                FUZZ_CHECK(!closed && quitsSent == quits && commandsSent == sentBefore);
+                FUZZ_CHECK(w.session->deletionsPending() == pending);
+            } else {
+                FUZZ_CHECK(!closed && quitsSent == quits + 1);
+                awaitingClose = true;
+            }
         } else if (kind == 14) {
             w.mailInfoColumnClick(MailListModel::IdColumn + arg % 5);
         } else {
@@ -443,6 +630,30 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         // What the window starts from the event loop (the viewer, boxes).
         QCoreApplication::sendPostedEvents();
         trace(w, kStepNames[kind], kind <= 5 ? lastChunk : QByteArray::number(arg));
+        if (kind <= 4 && resets == resetsBefore) {
+            // What the server says sets no mark, and takes one off only
+            // with a Get Header or read reply for that row's own message.
+            for (size_t r = 0; r < before.size(); ++r) {
+                if (!before[r].isValid())
+                    continue;
+                const bool now = w.mailModel->isChecked(before[r].row());
+                FUZZ_CHECK(!now || beforeChecked[r]);
+                FUZZ_CHECK(now || !beforeChecked[r] || uncheckedByReply.contains(beforeIds[r]));
+            }
+        }
+        if (mustCheck) {
+            // A check action: nothing sent, no mark off, exactly its rows on.
+            FUZZ_CHECK(commandsSent == sentBefore);
+            for (int r = 0; r < rows; ++r)
+                FUZZ_CHECK(w.mailModel->isChecked(r) == (beforeChecked[size_t(r)] || mustCheck->contains(r)));
+        }
+        if (sortShown)
+            checkSorted();
+        if (w.closeAccepted() && !closedSeen) {
+            // Delete Now closes once QUIT is answered; the others at once.
+            FUZZ_CHECK(!awaitingClose || kind <= 4);
+            closedSeen = true;
+        }
         if (resets == resetsBefore) {
             for (size_t r = 0; r < before.size(); ++r) {
                 if (before[r].isValid())
@@ -478,6 +689,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             const auto message = server.mailbox.find(w.mailModel->subItem(r, MailRow::Id));
             FUZZ_CHECK(message != server.mailbox.end());
             FUZZ_CHECK(shown == scan(message->second.lines) || shown == scan(readLines(message->second.lines)));
+        }
+    }
+    if (honest && !closedSeen) {
+        // Every command answered: with Get Headers Automatically on, every
+        // listed row has its header unless the server refused its TOP.
+        for (int i = 0; i < 4096 && !server.commands.empty(); ++i) {
+            w.session->handleReceivedBytes(server.answer(false));
+            QCoreApplication::sendPostedEvents();
+        }
+        trace(w, "drained");
+        if (server.commands.empty() && w.AutoHeaders1->isChecked() && w.btnList->isEnabledTo(w.pageGUI)) {
+            for (int r = 0; r < w.mailModel->count(); ++r) {
+                const QByteArray id = w.mailModel->subItem(r, MailRow::Id);
+                FUZZ_CHECK(w.mailModel->hasHeader(r) || server.topRefused.contains(id));
+            }
         }
     }
     // The log: every echo and every read, in order, however they were

@@ -13,6 +13,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFile>
 #include <QItemSelectionModel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -34,6 +35,7 @@ private slots:
     void forgedHeaderLines();
     void refusedPassword();
     void pipelinedBatches();
+    void automaticHeadersAndOneSender();
 
 private:
     QString skipReason;
@@ -55,8 +57,16 @@ struct Client {
     TForm1 &w;
     QList<Viewed> viewed;
 
-    Client(const DovecotServer &server, const QString &password) : w(*f.form)
+    Client(const DovecotServer &server, const QString &password, const QByteArray &settings = QByteArray())
+        : w(*f.form)
     {
+        if (!settings.isEmpty()) {
+            QFile ini(f.dir.filePath(QStringLiteral("Tarnbeck.ini")));
+            if (ini.open(QIODevice::WriteOnly))
+                ini.write(settings);
+            ini.close();
+            w.LoadSettings();
+        }
         w.txtServer->setEditText(QStringLiteral("127.0.0.1"));
         w.txtPort->setText(QString::number(server.port()));
         w.txtUID->setText(server.user());
@@ -440,4 +450,99 @@ void DovecotIntegrationTest::pipelinedBatches()
         QCOMPARE(again.w.mailModel->subItem(row, MailRow::Subject), ScanHeaders(topLines(raw, 0)).subject);
         ++row;
     }
+}
+
+// Get Headers Automatically over 500 messages: every row shows its own
+// header as soon as the listing is in, no mark set; Check All From This
+// Sender checks exactly that sender's messages; deleting them and Save &
+// Quit leaves exactly the others on the server.
+void DovecotIntegrationTest::automaticHeadersAndOneSender()
+{
+    if (!skipReason.isEmpty())
+        QSKIP(qPrintable(skipReason));
+    constexpr int count = 500;
+    DovecotServer server;
+    server.addMessages(count, kSeed);
+    QString why;
+    QVERIFY2(server.start(&why), qPrintable(why));
+    const QByteArray settings = "[Default]\r\nAutoHeaders=1\r\n";
+    const auto headersIn = [](Client &client, int rows) {
+        return client.listed(rows) && QTest::qWaitFor(
+                                          [&] {
+                                              return !client.w.session->autoHeadersRunning() &&
+                                                     client.w.session->commandsInFlight() == 0;
+                                          },
+                                          30000);
+    };
+    // Each row against the message its number names: byte for byte.
+    const auto ownHeaders = [](Client &client) {
+        for (int row = 0; row < client.w.mailModel->count(); ++row) {
+            const int message = client.w.mailModel->subItem(row, MailRow::Id).toInt() - 1;
+            const HeaderFields expected = ScanHeaders(topLines(MailboxGenerator::message(kSeed, message), 0));
+            if (!client.w.mailModel->hasHeader(row) ||
+                client.w.mailModel->subItem(row, MailRow::Subject) != expected.subject ||
+                client.w.mailModel->subItem(row, MailRow::From) != expected.sender ||
+                client.w.mailModel->subItem(row, MailRow::To) != expected.recipient)
+                return row;
+        }
+        return -1;
+    };
+
+    Client c(server, server.password(), settings);
+    QVERIFY(c.w.AutoHeaders1->isChecked());
+    c.w.btnConnClick();
+    QVERIFY(headersIn(c, count));
+    QCOMPARE(ownHeaders(c), -1);
+    QCOMPARE(c.w.CheckedCount, 0);
+    QVERIFY(c.w.msgBar->text().endsWith(QStringLiteral(" Header ... Done.")));
+
+    // The sender of the first newsletter, and every message it sent.
+    const auto addressOf = [](const QByteArray &from) {
+        const qsizetype open = from.lastIndexOf('<');
+        return (open >= 0 ? from.mid(open + 1, from.indexOf('>', open) - open - 1) : from).trimmed().toLower();
+    };
+    const int first = firstOfKind(Kind::Newsletter);
+    QVERIFY(first >= 0);
+    const QByteArray sender = addressOf(MailboxGenerator::headerValue(MailboxGenerator::message(kSeed, first), "From"));
+    QList<int> fromSender;
+    for (int i = 0; i < count; ++i) {
+        if (addressOf(MailboxGenerator::headerValue(MailboxGenerator::message(kSeed, i), "From")) == sender)
+            fromSender.append(i);
+    }
+    QVERIFY(fromSender.size() > 1 && fromSender.size() < count / 4);
+    c.w.mailInfoContextPopup(c.w.mailModel->index(c.w.FindMailRow(QByteArray::number(first + 1), 0), 3));
+    c.w.CheckSameSender1->trigger();
+    QList<int> checked;
+    for (const int row : c.w.mailModel->checkedRows())
+        checked.append(c.w.mailModel->subItem(row, MailRow::Id).toInt() - 1);
+    QCOMPARE(checked, fromSender);
+
+    c.f.desktop.setNextAnswer(platform::BoxButton::Yes);
+    c.w.btnDeleteClick();
+    QVERIFY(c.f.desktop.boxes.last().informativeText.startsWith(QString::number(fromSender.size()) +
+                                                                  QStringLiteral(" messages:\nID ")));
+    QTRY_VERIFY_WITH_TIMEOUT(!c.w.session->deleteConfirmed(), 30000);
+    QCOMPARE(c.w.mailModel->count(), count - int(fromSender.size()));
+    c.w.btnQuitClick();
+    QTRY_VERIFY_WITH_TIMEOUT(!c.w.cSock->Active(), 15000);
+
+    // A second session finds exactly the others, each with its own header.
+    QTRY_COMPARE_WITH_TIMEOUT(server.messageCount(), count - int(fromSender.size()), 15000);
+    Client again(server, server.password(), settings);
+    again.w.btnConnClick();
+    QVERIFY(headersIn(again, count - int(fromSender.size())));
+    // Numbered afresh by the server: row by row, the surviving messages.
+    int row = 0;
+    for (int message = 0; message < count; ++message) {
+        if (fromSender.contains(message))
+            continue;
+        const QByteArray raw = MailboxGenerator::message(kSeed, message);
+        const HeaderFields expected = ScanHeaders(topLines(raw, 0));
+        QCOMPARE(again.w.mailModel->subItem(row, MailRow::Bytes), QByteArray::number(MailboxGenerator::virtualSize(raw)));
+        QCOMPARE(again.w.mailModel->subItem(row, MailRow::Subject), expected.subject);
+        QCOMPARE(again.w.mailModel->subItem(row, MailRow::From), expected.sender);
+        QCOMPARE(again.w.mailModel->subItem(row, MailRow::To), expected.recipient);
+        ++row;
+    }
+    QCOMPARE(again.w.CheckedCount, 0);
 }

@@ -1,20 +1,32 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The mailbox list in the main window: finding rows, the message a command
-// acts on, marks with the "All" and "Selection" boxes and double-clicks, the
-// message buttons, header clicks and the column widths.
+// acts on, marks with the "All" and "Selection" boxes, double-clicks and the
+// two check actions of the context menu, the message buttons, header clicks
+// and the column widths.
 
+#include "app/StatusTextBar.h"
 #include "app/TForm1.h"
 #include "mailbox/ColumnWidthRule.h"
 #include "mailbox/MailListModel.h"
 #include "mailbox/MailListView.h"
 #include "support/FormFixture.h"
 
+#include <QAction>
+#include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QSpinBox>
 #include <QTest>
+#include <QTimer>
 
 namespace {
 
@@ -98,6 +110,47 @@ void addSortRows(TForm1 &w)
         w.mailModel->setRowHeaders(r, headers[r][0], headers[r][1], headers[r][2]);
 }
 
+// Writes a row's header as a TOP reply would: the server's texts and their
+// decoded form.
+void setHeader(TForm1 &w, int row, const QByteArray &subject, const QByteArray &from, const QByteArray &to)
+{
+    w.mailModel->setRowHeaders(row, subject, from, to,
+                               DecodeHeaders({"Subject: " + subject, "From: " + from, "To: " + to}));
+}
+
+// Opens the list's context menu with the mouse over a row and picks an
+// entry by its accelerator key, as the user does.
+void pickFromContextMenu(TForm1 &w, int row, char key)
+{
+    const QPoint at = w.mailInfo->visualRect(w.mailModel->index(row, MailListModel::FromColumn)).center();
+    bool picked = false;
+    QTimer::singleShot(0, &w, [&] {
+        if (auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget())) {
+            QTest::keyClick(menu, key);
+            picked = true;
+        }
+    });
+    QContextMenuEvent event(QContextMenuEvent::Mouse, at, w.mailInfo->viewport()->mapToGlobal(at));
+    QApplication::sendEvent(w.mailInfo->viewport(), &event);
+    QVERIFY(picked);
+}
+
+// Check Matching through its dialog: opened from the action, filled in and
+// answered with OK (or Cancel).
+void checkMatching(TForm1 &w, const QString &text, int field, int minKB, bool ok = true)
+{
+    auto *dialog = w.findChild<QDialog *>(QStringLiteral("CheckMatchingDialog"));
+    QVERIFY(dialog);
+    w.CheckMatching1->trigger();
+    QVERIFY(dialog->isVisible());
+    dialog->findChild<QLineEdit *>(QStringLiteral("matchText"))->setText(text);
+    dialog->findChild<QComboBox *>(QStringLiteral("matchField"))->setCurrentIndex(field);
+    dialog->findChild<QSpinBox *>(QStringLiteral("matchMinKB"))->setValue(minKB);
+    auto *buttons = dialog->findChild<QDialogButtonBox *>();
+    buttons->button(ok ? QDialogButtonBox::Ok : QDialogButtonBox::Cancel)->click();
+    QVERIFY(!dialog->isVisible());
+}
+
 }  // namespace
 
 class TestMailboxForm : public QObject {
@@ -124,6 +177,8 @@ private slots:
     void widthsFollowListWidth();
     void widthsFollowWindow();
     void dividerDragKeepsMinimum();
+    void checkAllFromThisSender();
+    void checkMatchingRows();
 };
 
 void TestMailboxForm::findMailRow_data()
@@ -580,6 +635,126 @@ void TestMailboxForm::dividerDragKeepsMinimum()
     QCOMPARE(header->sectionSize(3), 115);
     drag(-80);
     QCOMPARE(header->sectionSize(3), 95);
+}
+
+void TestMailboxForm::checkAllFromThisSender()
+{
+    FormFixture f;
+    TForm1 &w = *f.form;
+    addNumberedRows(w, 7);
+    setHeader(w, 0, "one", "=?UTF-8?Q?J=C3=B6rg?= <Joerg@X.org>", "me");
+    setHeader(w, 1, "two", " joerg@x.ORG ", "me");
+    setHeader(w, 2, "three", "Other <joerg@x.org.evil>", "me");
+    // Row 3: no header.
+    setHeader(w, 4, "five", "=?UTF-8?Q?Zo=C3=AB_=3Cjoerg@x.org=3E?=", "me");
+    setHeader(w, 5, "six", "someone@y", "joerg@x.org");
+    setHeader(w, 6, "seven", "<JOERG@x.org>", "me");
+    w.mailModel->setRowChecked(1, true);
+    w.mailModel->setRowChecked(2, true);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+
+    // As the server sent them: row 4's address is inside an encoded word.
+    pickFromContextMenu(w, 0, 'S');
+    QCOMPARE(checkedRows(w), (QList<int>{0, 1, 2, 6}));
+    QCOMPARE(w.CheckedCount, 4);
+    QVERIFY(messageButtonsEnabled(w));
+    QCOMPARE(w.msgBar->text(), QStringLiteral(" Checked 2 more row(s) from Joerg@X.org (3 in all)."));
+
+    // Decoded, from the keyboard: the current row's sender.
+    w.AllMail->setChecked(true);
+    w.AllMail->setChecked(false);
+    w.DecodeHeaders1->setChecked(true);
+    w.mailInfo->setCurrentIndex(w.mailModel->index(4, MailListModel::IdColumn));
+    w.mailInfoContextPopup(QModelIndex());
+    QVERIFY(w.CheckSameSender1->isEnabled());
+    w.CheckSameSender1->trigger();
+    QCOMPARE(checkedRows(w), (QList<int>{0, 1, 4, 6}));
+    QCOMPARE(w.msgBar->text(), QStringLiteral(" Checked 4 row(s) from joerg@x.org."));
+
+    // A row without a header has no sender to go by.
+    w.mailInfoContextPopup(w.mailModel->index(3, MailListModel::FromColumn));
+    QVERIFY(!w.CheckSameSender1->isEnabled());
+    w.CheckSameSender1Click();
+    QCOMPARE(checkedRows(w), (QList<int>{0, 1, 4, 6}));
+}
+
+void TestMailboxForm::checkMatchingRows()
+{
+    FormFixture f;
+    TForm1 &w = *f.form;
+    w.mailModel->addListingRows(
+        {{"1", "5000"}, {"2", "300000"}, {"3", "2048"}, {"4", "900000"}, {"5", "100"}, {"6", "x9999999"}});
+    setHeader(w, 0, "Cheap PILLS", "a@x", "me@y");
+    setHeader(w, 1, "Meeting", "pills@spam.example", "me@y");
+    setHeader(w, 2, "Re: lunch", "b@x", "pills-list@y");
+    // Row 3: no header.
+    setHeader(w, 4, "=?UTF-8?Q?Gro=C3=9Fe_Pillen?=", "c@x", "me@y");
+    // Row 5: no header, a size that is no number.
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    const auto clear = [&w] {
+        w.AllMail->setChecked(true);
+        w.AllMail->setChecked(false);
+    };
+
+    auto *dialog = w.findChild<QDialog *>(QStringLiteral("CheckMatchingDialog"));
+    QVERIFY(dialog);
+    QCOMPARE(dialog->parent(), &w);
+    const QComboBox *field = w.findChild<QComboBox *>(QStringLiteral("matchField"));
+    QCOMPARE(field->count(), 4);
+    QCOMPARE(field->itemText(0), QStringLiteral("Subject, From or To"));
+    QCOMPARE(field->itemText(3), QStringLiteral("To"));
+
+    // By text, in any field, or in one.
+    checkMatching(w, QStringLiteral("pills"), 0, 0);
+    QCOMPARE(checkedRows(w), (QList<int>{0, 1, 2}));
+    QCOMPARE(w.msgBar->text(), QStringLiteral(" Check Matching: checked 3 row(s)."));
+    clear();
+    for (const auto &[in, row] : {std::pair{1, 0}, {2, 1}, {3, 2}}) {
+        checkMatching(w, QStringLiteral("PILLS"), in, 0);
+        QCOMPARE(checkedRows(w), QList<int>{row});
+        clear();
+    }
+
+    // By size alone: rows without a header too; 2 KB is not larger than 2 KB.
+    w.mailModel->setRowChecked(1, true);
+    checkMatching(w, QString(), 0, 2);
+    QCOMPARE(checkedRows(w), (QList<int>{0, 1, 3}));
+    QCOMPARE(w.msgBar->text(), QStringLiteral(" Check Matching: checked 2 more row(s) (3 match)."));
+    clear();
+
+    // Both: the text and the size.
+    checkMatching(w, QStringLiteral("pill"), 0, 100);
+    QCOMPARE(checkedRows(w), QList<int>{1});
+    QCOMPARE(w.CheckedCount, 1);
+    QVERIFY(messageButtonsEnabled(w));
+    clear();
+
+    // The text as shown: decoded, "Große" is found, as the server sent it not.
+    checkMatching(w, QStringLiteral("GROSSE"), 0, 0);
+    checkMatching(w, u"gro\u00dfe"_qs, 1, 0);
+    QVERIFY(checkedRows(w).isEmpty());
+    QCOMPARE(w.msgBar->text(), QStringLiteral(" Check Matching: no row matches."));
+    w.DecodeHeaders1->setChecked(true);
+    checkMatching(w, u"gro\u00dfe"_qs, 1, 0);
+    QCOMPARE(checkedRows(w), QList<int>{4});
+
+    // Cancel checks nothing; an empty rule checks nothing either.
+    clear();
+    checkMatching(w, QStringLiteral("a"), 0, 0, false);
+    QVERIFY(checkedRows(w).isEmpty());
+    checkMatching(w, QString(), 0, 0);
+    QVERIFY(checkedRows(w).isEmpty());
+    QCOMPARE(w.msgBar->text(), QStringLiteral(" Check Matching: no condition given, no row checked."));
+
+    // The dialog shows the values last used when it opens again.
+    checkMatching(w, QStringLiteral("lunch"), 1, 1);
+    w.CheckMatching1->trigger();
+    QCOMPARE(w.findChild<QLineEdit *>(QStringLiteral("matchText"))->text(), QStringLiteral("lunch"));
+    QCOMPARE(field->currentIndex(), 1);
+    QCOMPARE(w.findChild<QSpinBox *>(QStringLiteral("matchMinKB"))->value(), 1);
+    dialog->reject();
 }
 
 QTEST_MAIN(TestMailboxForm)

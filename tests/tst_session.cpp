@@ -67,6 +67,17 @@ private slots:
     void lostConnectionEndsDeleteBatch();
     void statusTextStaysBounded();
     void decodedReadFetchesSmallMessagesWhole();
+    void deleteBatchWaitingForCapabilitiesOutlivesEarlierReply();
+
+    // Headers by themselves, the delete question, closing, the sort.
+    void autoHeadersYieldToARead();
+    void autoHeadersYieldToGetHeaderAndDelete();
+    void autoHeadersSwitchedOnDuringARead();
+    void deleteQuestionNamesItsMessages();
+    void closeWithDeletionsPending_data();
+    void closeWithDeletionsPending();
+    void closeWaitsForQuitsOwnAnswer();
+    void sortHoldsAfterListingAndDecodeSwitch();
 };
 
 namespace {
@@ -971,6 +982,353 @@ void SessionTest::decodedReadFetchesSmallMessagesWhole()
     QTRY_COMPARE(s.viewed.size(), 2);
     QVERIFY(!s.viewed.last().whole);
     QCOMPARE(s.viewed.last().lines, (QByteArrayList{"Subject: two", "", "--b", "text", "--b"}));
+    CHECK_SERVER(s);
+}
+
+void SessionTest::deleteBatchWaitingForCapabilitiesOutlivesEarlierReply()
+{
+    // A confirmed batch of two rows waits for CAPA while the reply to an
+    // earlier TOP is still owed: that reply's end is not the batch's end.
+    Session s;
+    QVERIFY(s.start(kFiveRows));
+    s.server.expect("TOP 1 0").expect("CAPA").reply(header("1")).reply({"-ERR"});
+    s.server.expect("DELE 2").reply({"+OK"}).expect("DELE 3").reply({"+OK"});
+    s.select({0});
+    s.w.btnHeaderClick();
+    QTRY_COMPARE(s.sent("TOP").size(), 1);
+    s.w.mailInfo->selectionModel()->clearSelection();
+    s.w.mailModel->setRowChecked(1, true);
+    s.w.mailModel->setRowChecked(2, true);
+    s.f.desktop.setNextAnswer(BoxButton::Yes);
+    s.w.btnDeleteClick();
+    QTRY_VERIFY(s.server.scriptDone());
+    QTRY_VERIFY(!s.w.session->deleteConfirmed());
+    QCOMPARE(s.ids(), (QByteArrayList{"1", "4", "5"}));
+    QCOMPARE(s.subject(0), QByteArray("message 1"));
+    CHECK_SERVER(s);
+}
+
+namespace {
+
+// A window that fetches headers by itself after a listing.
+void switchAutoHeadersOn(Session &s)
+{
+    s.w.AutoHeaders1->setChecked(true);
+}
+
+QByteArrayList readReply(const QByteArray &n)
+{
+    return {"+OK", "Subject: message " + n, "From: sender" + n + "@example.org", "", "body of " + n, "."};
+}
+
+}  // namespace
+
+void SessionTest::autoHeadersYieldToARead()
+{
+    // One TOP at a time (no PIPELINING). A read started while the first
+    // automatic TOP is owed goes out at once, behind it; the automatic batch
+    // goes on after the read, skips the row the read filled, and leaves
+    // every mark as the user set it.
+    Session s;
+    switchAutoHeadersOn(s);
+    s.login(kFiveRows);
+    s.server.expect("CAPA").reply({"-ERR"}).expect("TOP 1 0").expect("TOP 3 100").pause(30);
+    s.server.reply(header("1")).reply(readReply("3"));
+    for (const QByteArray n : {"2", "4", "5"})
+        s.server.expect("TOP " + n + " 0").reply(header(n));
+    // No automatic TOP goes out while the read is owed.
+    int sentDuringRead = 0;
+    s.w.session->commandSent = [&](const QByteArray &line, const MailRowRef &) {
+        const auto &all = s.w.session->commands().all();
+        const bool reading =
+            std::any_of(all.begin(), all.end(), [](const PendingCommand &c) { return c.awaited == ssWaitRead; });
+        if (reading && line.endsWith(" 0\r\n"))
+            ++sentDuringRead;
+    };
+    s.w.btnConnClick();
+    QTRY_COMPARE(s.sent("TOP").size(), 1);
+    QCOMPARE(s.w.msgBar->text(), QStringLiteral(" Downloading Mail #1 Header ..."));
+    s.w.mailModel->setRowChecked(3, true);
+    s.select({2});
+    s.w.btnReadClick();
+    QTRY_VERIFY(s.server.scriptDone());
+    QTRY_VERIFY(!s.w.session->autoHeadersRunning());
+    QCOMPARE(s.w.session->commandsInFlight(), 0);
+    for (int row = 0; row < 5; ++row)
+        QCOMPARE(s.subject(row), "message " + QByteArray::number(row + 1));
+    QCOMPARE(s.viewed.size(), 1);
+    QCOMPARE(s.viewed.first().subject, QByteArray("message 3"));
+    // Row 4 keeps the mark the user gave it; the read took row 3's off.
+    QCOMPARE(s.w.mailModel->checkedRows(), QList<int>{3});
+    QCOMPARE(s.w.CheckedCount, 1);
+    QCOMPARE(s.w.msgBar->text(), QStringLiteral(" Downloading Mail #5 Header ... Done."));
+    QCOMPARE(s.sent("TOP").size(), 5);
+    QCOMPARE(sentDuringRead, 0);
+    CHECK_SERVER(s);
+}
+
+void SessionTest::autoHeadersYieldToGetHeaderAndDelete()
+{
+    // Pipelined, two in flight. Get Header pressed while the automatic
+    // batch has two TOPs out: its TOP goes out at once, the automatic batch
+    // sends nothing more until Get Header is done. The same for a delete
+    // batch, whose rows the automatic batch then skips.
+    Session s;
+    switchAutoHeadersOn(s);
+    s.w.session->pipelineWindow = 2;
+    s.login({"1 100", "2 200", "3 300", "4 400", "5 500", "6 600", "7 700"});
+    s.server.expect("CAPA").reply({"+OK", "PIPELINING", "."}).expect("TOP 1 0").expect("TOP 2 0");
+    s.server.expect("TOP 6 0").pause(30).reply(header("1")).reply(header("2")).reply(header("6"));
+    s.server.expect("TOP 3 0").expect("TOP 4 0").expect("DELE 5").expect("DELE 7").pause(30);
+    s.server.reply(header("3")).reply(header("4")).reply({"+OK"}).reply({"+OK"});
+    s.w.btnConnClick();
+    QTRY_COMPARE(s.sent("TOP").size(), 2);
+    s.w.mailModel->setRowChecked(5, true);
+    s.w.btnHeaderClick();
+    QTRY_COMPARE(s.sent("TOP").size(), 5);
+    s.w.mailModel->setRowChecked(4, true);
+    s.w.mailModel->setRowChecked(6, true);
+    s.f.desktop.setNextAnswer(BoxButton::Yes);
+    s.w.btnDeleteClick();
+    QTRY_VERIFY(s.server.scriptDone());
+    QTRY_VERIFY(!s.w.session->autoHeadersRunning());
+    QTRY_COMPARE(s.w.session->commandsInFlight(), 0);
+    QCOMPARE(s.ids(), (QByteArrayList{"1", "2", "3", "4", "6"}));
+    for (int row = 0; row < s.w.mailModel->count(); ++row)
+        QCOMPARE(s.subject(row), "message " + s.ids().at(row));
+    // Get Header took its row's mark off; nothing else is checked.
+    QCOMPARE(s.w.CheckedCount, 0);
+    QCOMPARE(s.sent("TOP").size(), 5);
+    CHECK_SERVER(s);
+}
+
+void SessionTest::autoHeadersSwitchedOnDuringARead()
+{
+    // Switched on while logged in, with the page off for a read: the
+    // headers come once the read is done, and the switch is kept.
+    Session s;
+    QVERIFY(s.start());
+    s.server.expect("TOP 2 100").pause(30).reply(readReply("2"));
+    s.server.expect("CAPA").reply({"-ERR"});
+    s.server.expect("TOP 1 0").reply(header("1")).expect("TOP 3 0").reply(header("3"));
+    s.select({1});
+    s.w.btnReadClick();
+    QVERIFY(!s.w.pageGUI->isEnabled());
+    s.w.AutoHeaders1->setChecked(true);
+    QTRY_VERIFY(s.server.scriptDone());
+    QTRY_VERIFY(!s.w.session->autoHeadersRunning());
+    for (int row = 0; row < 3; ++row)
+        QCOMPARE(s.subject(row), "message " + QByteArray::number(row + 1));
+    CHECK_SERVER(s);
+}
+
+void SessionTest::deleteQuestionNamesItsMessages()
+{
+    Session s;
+    QByteArrayList listing;
+    for (int n = 1; n <= 60; ++n)
+        listing << QByteArray::number(n) + " " + QByteArray::number(n * 100);
+    QVERIFY(s.start(listing));
+    s.server.expect("CAPA").reply({"-ERR"});
+    s.server.expect("TOP 2 0").reply({"+OK", "Subject: =?UTF-8?Q?Gr=C3=BC=C3=9Fe?=", "."});
+    s.server.expect("TOP 3 0").reply({"+OK", "From: a@x", "."});
+    s.server.expect("TOP 4 0").reply({"+OK", "Subject: <b>FREE</b> " + QByteArray(100, 'x'), "."});
+    for (const int row : {1, 2, 3})
+        s.w.mailModel->setRowChecked(row, true);
+    s.w.btnHeaderClick();
+    QTRY_VERIFY(s.server.scriptDone());
+    QTRY_COMPARE(s.w.session->commandsInFlight(), 0);
+    s.w.DecodeHeaders1->setChecked(true);
+
+    // Seven checked rows: the first five by ID and Subject as shown.
+    for (const int row : {1, 2, 3, 4, 5, 6, 7})
+        s.w.mailModel->setRowChecked(row, true);
+    s.f.desktop.setNextAnswer(BoxButton::No);
+    s.w.btnDeleteClick();
+    QCOMPARE(s.f.desktop.boxes.size(), 1);
+    platform::MessageBoxRequest box = s.f.desktop.boxes.last();
+    QCOMPARE(box.text, QStringLiteral("Confirm delete selected mail(s) ?"));
+    // A long subject is cut; markup in it is text.
+    QCOMPARE(box.informativeText, u"7 messages:\n"
+                                  u"ID 2: Gr\u00fc\u00dfe\n"
+                                  u"ID 3: (no subject)\n"
+                                  u"ID 4: <b>FREE</b> "_qs +
+                                      QString(45, QLatin1Char('x')) +
+                                      u"...\n"
+                                      u"ID 5: (header not fetched)\n"
+                                      u"ID 6: (header not fetched)\n"
+                                      u"and 2 more"_qs);
+
+    // Nothing checked, one row selected far down the list: that row.
+    s.w.AllMail->setChecked(true);
+    s.w.AllMail->setChecked(false);
+    s.select({56});
+    s.f.desktop.setNextAnswer(BoxButton::No);
+    s.w.btnDeleteClick();
+    QCOMPARE(s.f.desktop.boxes.size(), 2);
+    box = s.f.desktop.boxes.last();
+    QCOMPARE(box.title, QStringLiteral("Warning"));
+    QCOMPARE(box.text, QStringLiteral("Confirm delete selected mail(s) ?"));
+    QCOMPARE(box.buttons, (QList<BoxButton>{BoxButton::Yes, BoxButton::No}));
+    QCOMPARE(box.defaultButton, BoxButton::Yes);
+    QCOMPARE(box.escapeButton, BoxButton::No);
+    QCOMPARE(box.informativeText, QStringLiteral("1 message:\nID 57: (header not fetched)"));
+    QVERIFY(s.roundTrip());
+    QCOMPARE(s.sent("DELE"), QByteArrayList());
+    CHECK_SERVER(s);
+}
+
+void SessionTest::closeWithDeletionsPending_data()
+{
+    QTest::addColumn<BoxButton>("answer");
+    QTest::addColumn<QByteArray>("quitReply");  // empty: no QUIT may go out
+    QTest::newRow("delete now") << BoxButton::Yes << QByteArray("+OK 2 messages deleted");
+    QTest::newRow("delete now, refused") << BoxButton::Yes << QByteArray("-ERR some deleted messages not removed");
+    QTest::newRow("keep them") << BoxButton::No << QByteArray();
+    QTest::newRow("go back") << BoxButton::Cancel << QByteArray();
+}
+
+void SessionTest::closeWithDeletionsPending()
+{
+    QFETCH(BoxButton, answer);
+    QFETCH(QByteArray, quitReply);
+    Session s;
+    s.w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&s.w));
+    s.w.txtServer->setEditText(QStringLiteral("127.0.0.1"));
+    s.w.txtPort->setText(QString::number(s.server.port()));
+    s.w.txtUID->setText(QStringLiteral("bob"));
+    s.w.txtPWD->setText(QStringLiteral("pw1"));
+    QVERIFY(s.start(kFiveRows));
+    // A typed DELE counts, and a typed RSET takes every deletion back.
+    s.server.expect("DELE 5").reply({"+OK"}).expect("RSET").reply({"+OK"});
+    s.type(QStringLiteral("DELE 5"));
+    s.type(QStringLiteral("RSET"));
+    QTRY_VERIFY(s.server.scriptDone());
+    QTRY_COMPARE(s.w.session->commandsInFlight(), 0);
+    QCOMPARE(s.w.session->deletionsPending(), 0);
+    s.server.expect("CAPA").reply({"-ERR"}).expect("DELE 1").reply({"+OK"}).expect("DELE 2").reply({"+OK"});
+    s.w.mailModel->setRowChecked(0, true);
+    s.w.mailModel->setRowChecked(1, true);
+    s.f.desktop.setNextAnswer(BoxButton::Yes);
+    s.w.btnDeleteClick();
+    QTRY_COMPARE(s.w.mailModel->count(), 3);
+    QTRY_VERIFY(s.server.scriptDone());
+    QCOMPARE(s.w.session->deletionsPending(), 2);
+
+    if (!quitReply.isEmpty())
+        s.server.expect("QUIT").pause(50).reply({quitReply}).close();
+    s.f.desktop.setNextAnswer(answer);
+    QVERIFY(!s.w.close() || answer == BoxButton::No);
+    QCOMPARE(s.f.desktop.boxes.size(), 2);
+    const platform::MessageBoxRequest box = s.f.desktop.boxes.last();
+    QCOMPARE(box.title, QStringLiteral("Warning"));
+    QCOMPARE(box.text, QStringLiteral("2 messages deleted in this session are still on the server."));
+    QVERIFY(box.informativeText.startsWith(QStringLiteral("POP3 deletes mail only when the session ends with QUIT.")));
+    QCOMPARE(box.buttons, (QList<BoxButton>{BoxButton::Yes, BoxButton::No, BoxButton::Cancel}));
+    QCOMPARE(box.captions, (QStringList{"&Delete Now", "&Keep Them", "&Go Back"}));
+    QCOMPARE(box.escapeButton, BoxButton::Cancel);
+
+    if (quitReply.startsWith('+')) {
+        // Open until the server has answered QUIT, then closed.
+        QVERIFY(s.w.isVisible());
+        QTRY_VERIFY(!s.w.isVisible());
+        QVERIFY(s.server.scriptDone());
+        QVERIFY(s.server.received().endsWith("DELE 2\r\nQUIT\r\n"));
+        CHECK_SERVER(s);
+        return;
+    }
+    if (!quitReply.isEmpty()) {
+        // Refused: the window stays and says so; closing again asks nothing.
+        QTRY_COMPARE(s.f.desktop.boxes.size(), 3);
+        QCOMPARE(s.f.desktop.boxes.last().icon, platform::BoxIcon::Warning);
+        QTRY_VERIFY(!s.w.cSock->Active());
+        QVERIFY(s.w.isVisible());
+        QVERIFY(s.w.close());
+        QCOMPARE(s.f.desktop.boxes.size(), 3);
+        CHECK_SERVER(s);
+        return;
+    }
+    QCOMPARE(s.w.isVisible(), answer != BoxButton::No);
+    // No QUIT went out: what the server read last is the second DELE.
+    QVERIFY(s.roundTrip());
+    QVERIFY(s.server.received().endsWith("DELE 2\r\nNOOP\r\n"));
+    QCOMPARE(s.w.mailModel->count(), 3);
+    if (answer == BoxButton::Cancel) {
+        QCOMPARE(s.w.session->deletionsPending(), 2);
+        // Once the connection is gone, so are the deletions: nothing to ask.
+        s.w.btnConnClick();
+        QVERIFY(s.w.close());
+        QCOMPARE(s.f.desktop.boxes.size(), 2);
+    }
+    CHECK_SERVER(s);
+}
+
+void SessionTest::closeWaitsForQuitsOwnAnswer()
+{
+    // Delete Now while a TOP is owed: its reply comes first and is only
+    // shown; the window closes on the answer to QUIT itself.
+    Session s;
+    s.w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&s.w));
+    s.w.txtServer->setEditText(QStringLiteral("127.0.0.1"));
+    s.w.txtPort->setText(QString::number(s.server.port()));
+    s.w.txtUID->setText(QStringLiteral("bob"));
+    s.w.txtPWD->setText(QStringLiteral("pw1"));
+    QVERIFY(s.start());
+    s.server.expect("DELE 1").reply({"+OK"});
+    s.select({0});
+    s.f.desktop.setNextAnswer(BoxButton::Yes);
+    s.w.btnDeleteClick();
+    QTRY_COMPARE(s.w.session->deletionsPending(), 1);
+    s.server.expect("TOP 2 0").expect("QUIT").reply(header("2")).pause(300).reply({"+OK bye"}).close();
+    s.select({0});
+    s.w.btnHeaderClick();
+    QTRY_COMPARE(s.sent("TOP").size(), 1);
+    s.f.desktop.setNextAnswer(BoxButton::Yes);
+    QVERIFY(!s.w.close());
+    QTRY_VERIFY(s.console().contains(QStringLiteral("Subject: message 2")));
+    QVERIFY(s.w.isVisible());
+    QTRY_VERIFY(!s.w.isVisible());
+    QVERIFY(s.console().contains(QStringLiteral("+OK bye")));
+    CHECK_SERVER(s);
+}
+
+void SessionTest::sortHoldsAfterListingAndDecodeSwitch()
+{
+    Session s;
+    QVERIFY(s.start({"1 300", "2 100", "3 200"}));
+    // Bytes, descending, then a new listing: its rows come in that order.
+    s.w.mailInfoColumnClick(MailListModel::BytesColumn);
+    s.w.mailInfoColumnClick(MailListModel::BytesColumn);
+    QCOMPARE(s.ids(), (QByteArrayList{"1", "3", "2"}));
+    s.server.expect("LIST").reply({"+OK", "1 300", "2 100", "3 200", "4 250", "."});
+    s.w.btnListClick();
+    QTRY_COMPARE(s.w.mailModel->count(), 4);
+    QCOMPARE(s.ids(), (QByteArrayList{"1", "4", "3", "2"}));
+    QCOMPARE(s.w.mailModel->headerImage(MailListModel::BytesColumn), 1);
+
+    // By Subject, descending: the encoded words sort as the server sent
+    // them...
+    s.server.expect("CAPA").reply({"-ERR"});
+    s.server.expect("TOP 1 0").reply({"+OK", "Subject: =?UTF-8?Q?=C3=84pfel?=", "."});
+    s.server.expect("TOP 4 0").reply({"+OK", "Subject: Birnen", "."});
+    s.server.expect("TOP 3 0").reply({"+OK", "Subject: Zitronen", "."});
+    s.server.expect("TOP 2 0").reply({"+OK", "Subject: =?UTF-8?Q?Quitten?=", "."});
+    s.w.AllMail->setChecked(true);
+    s.w.btnHeaderClick();
+    QTRY_COMPARE(s.w.CheckedCount, 0);
+    QTRY_COMPARE(s.w.session->commandsInFlight(), 0);
+    s.w.mailInfoColumnClick(MailListModel::SubjectColumn);
+    QVERIFY(!s.w.SortAscending);
+    QCOMPARE(s.ids(), (QByteArrayList{"3", "4", "2", "1"}));
+    // ...and the switch sorts again by the texts now shown.
+    s.w.DecodeHeaders1->setChecked(true);
+    QCOMPARE(s.ids(), (QByteArrayList{"1", "3", "2", "4"}));
+    s.w.DecodeHeaders1->setChecked(false);
+    QCOMPARE(s.ids(), (QByteArrayList{"3", "4", "2", "1"}));
+    for (int row = 0; row + 1 < s.w.mailModel->count(); ++row)
+        QVERIFY(s.w.mailInfoCompare(row, row + 1) <= 0);
     CHECK_SERVER(s);
 }
 

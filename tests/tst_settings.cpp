@@ -93,6 +93,13 @@ void SettingsTest::noFileGivesDefaults()
     QCOMPARE(form->DecodeHeaders1->text(), QStringLiteral("&Decode Headers"));
     QVERIFY(form->mailInfo->actions().contains(form->DecodeHeaders1));
     QCOMPARE(form->mailInfo->contextMenuPolicy(), Qt::ActionsContextMenu);
+    // No header batch of its own unless the file asks for one; the switch
+    // stands next to Decode Headers.
+    QVERIFY(!form->AutoHeaders1->isChecked());
+    QVERIFY(form->AutoHeaders1->isCheckable());
+    QCOMPARE(form->AutoHeaders1->text(), QStringLiteral("Get Headers &Automatically"));
+    QCOMPARE(form->mailInfo->actions().indexOf(form->AutoHeaders1),
+             form->mailInfo->actions().indexOf(form->DecodeHeaders1) + 1);
 }
 
 void SettingsTest::roundTripThroughExitAndStart()
@@ -108,6 +115,7 @@ void SettingsTest::roundTripThroughExitAndStart()
         form->txtPort->setText(QStringLiteral("12a"));  // stored as typed, checked only on use
         form->DecodeHeaders1->setChecked(true);
         form->DecodeText = true;
+        form->AutoHeaders1->setChecked(true);
     }
     QCOMPARE(desktop->boxes.size(), 0);
     QFile file(dir->filePath(QStringLiteral("Tarnbeck.ini")));
@@ -126,6 +134,8 @@ void SettingsTest::roundTripThroughExitAndStart()
     QVERIFY(readFile().contains("\r\nDecodeHeaders=1\r\n"));
     QVERIFY(form->DecodeText);
     QVERIFY(readFile().contains("\r\nDecodeText=1\r\n"));
+    QVERIFY(form->AutoHeaders1->isChecked());
+    QVERIFY(readFile().contains("\r\nAutoHeaders=1\r\n"));
 }
 
 void SettingsTest::firstSaveWritesTheDocumentedLayout()
@@ -140,7 +150,7 @@ void SettingsTest::firstSaveWritesTheDocumentedLayout()
         QCOMPARE(form->size(), form->minimumSize());
     }
     const QList<QByteArray> lines = readFile().split('\n');
-    QVERIFY(lines.size() >= 18);
+    QVERIFY(lines.size() >= 19);
     const QList<QByteArray> head{"[Windows]\r",
                                  "Maximize=0\r",
                                  "Height=" + QByteArray::number(outer.height()) + "\r",
@@ -158,9 +168,10 @@ void SettingsTest::firstSaveWritesTheDocumentedLayout()
     QCOMPARE(lines[10], QByteArray("DecodeHeaders=0\r"));
     QCOMPARE(lines[11], QByteArray("DecodeText=0\r"));
     QCOMPARE(lines[12], QByteArray("RequireTls=0\r"));
-    QCOMPARE(lines[13], QByteArray("[Servers]\r"));
+    QCOMPARE(lines[13], QByteArray("AutoHeaders=0\r"));
+    QCOMPARE(lines[14], QByteArray("[Servers]\r"));
     for (int i = 0; i < 4; ++i)
-        QCOMPARE(lines[14 + i], TForm1::BuiltInServers()[i].toUtf8() + "=110\r");
+        QCOMPARE(lines[15 + i], TForm1::BuiltInServers()[i].toUtf8() + "=110\r");
 }
 
 void SettingsTest::storedValuesAreReadByTheRules_data()

@@ -9,8 +9,10 @@
 #include <QElapsedTimer>
 #include <QIcon>
 #include <QList>
+#include <QPersistentModelIndex>
 #include <QSet>
 #include <QString>
+#include <QTimer>
 #include <QWidget>
 
 #include <cstdint>
@@ -18,10 +20,12 @@
 
 class QAction;
 class QCheckBox;
+class QCloseEvent;
 class QComboBox;
 class QFrame;
 class QLabel;
 class QLineEdit;
+class CheckMatchingDialog;
 class ConsoleView;
 class QPushButton;
 class QSslCertificate;
@@ -117,6 +121,22 @@ public:
     // direction; negative when Item1 goes first.
     int mailInfoCompare(int Item1, int Item2) const;
     void mailInfoResize(QObject *Sender = nullptr);
+    // The list's context menu opens over the row at (an invalid index: over
+    // no row, or from the keyboard): the row the sender check acts on.
+    void mailInfoContextPopup(const QModelIndex &at);
+    // The row the context menu's actions act on; -1 for none.
+    int contextMenuRow() const;
+    // Check All From This Sender: checks every row with a header whose
+    // sender address is that of the menu's row (else the current row).
+    void CheckSameSender1Click(QObject *Sender = nullptr);
+    // Check Matching: opens its dialog (window-modal, without waiting); OK
+    // checks the rows that meet its conditions.
+    void CheckMatching1Click(QObject *Sender = nullptr);
+    void checkMatchingAccepted();
+    // Sorts again by SortColumn and SortAscending, so the header's arrow
+    // tells the order of the rows shown (after a listing, a switch of
+    // Decode Headers, the automatic headers).
+    void reapplySort();
     // A row whose message the server has deleted: removes it without running
     // the change handler and takes its mark out of CheckedCount (a row that
     // was not checked leaves CheckedCount as it is; it never goes below 0).
@@ -171,6 +191,12 @@ public:
     QAction *DecodeHeaders1 = nullptr;
     // The viewer's Decoded Text, as it was last switched (settings: DecodeText).
     bool DecodeText = false;
+    // In mailInfo's context menu: a header batch after every listing.
+    QAction *AutoHeaders1 = nullptr;
+    // In mailInfo's context menu: the two actions that only check rows.
+    QAction *CheckSameSender1 = nullptr;
+    QAction *CheckMatching1 = nullptr;
+    CheckMatchingDialog *checkMatchingDialog = nullptr;
     QCheckBox *selMail = nullptr;
     QCheckBox *AllMail = nullptr;
     QPushButton *btnList = nullptr;
@@ -215,9 +241,18 @@ public:
     static constexpr qlonglong MaxWholeReadBytes = qlonglong(5) * 1024 * 1024;
     // The status text is never made longer than this by an append.
     static constexpr qsizetype MaxStatusTextLength = 1024;
+    // How long a close that sent QUIT waits for the server's answer.
+    int quitBeforeCloseMs = 30000;
+    // Whether a close of the window went through (the program ends with it).
+    bool closeAccepted() const { return closed; }
+    // The delete question names at most this many messages.
+    static constexpr int DeleteQuestionRows = 5;
 
 protected:
     void showEvent(QShowEvent *event) override;
+    // With deletions pending on the server, asks whether to make them (QUIT,
+    // then close), keep them (close without QUIT) or go back.
+    void closeEvent(QCloseEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void moveEvent(QMoveEvent *event) override;
     bool nativeEvent(const QByteArray &eventType, void *message, qintptr *result) override;
@@ -236,6 +271,14 @@ private:
 
     // Asks the user whether the marked messages are to be deleted.
     bool confirmDelete();
+    // The informative line of the delete question: how many messages, and
+    // the first ones by ID and Subject.
+    QString deleteQuestionDetails(const QList<int> &rows) const;
+    // The automatic header batch over the rows that have no header yet.
+    void startAutoHeaders();
+    // The close that waited for the answer to its QUIT goes on.
+    void closeAfterQuit();
+    void acceptClose(QCloseEvent *event);
     // The rows marked right now: the checked ones, or the selected ones when
     // none is checked (byCheck, when given, tells which), in list order.
     QList<MailRowRef> markedRows(bool *byCheck) const;
@@ -251,6 +294,16 @@ private:
     void throttleListRepaint();
     static constexpr int ListRepaintInterval = 40;
     QElapsedTimer listRepainted;
+
+    // The row the list's context menu opened over.
+    QPersistentModelIndex contextRow;
+    bool contextOverRow = false;
+    // The user chose to close with QUIT: the window closes once the server
+    // answered it, the connection ended or the wait ran out.
+    bool quitThenClose = false;
+    bool closeApproved = false;
+    bool closed = false;
+    QTimer quitWait;
 
     AnchorLayout anchors;
     bool shown = false;

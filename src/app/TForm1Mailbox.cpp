@@ -5,6 +5,8 @@
 
 #include "app/TForm1.h"
 
+#include "app/CheckMatchingDialog.h"
+#include "app/StatusTextBar.h"
 #include "mailbox/ColumnWidthRule.h"
 #include "mailbox/MailListModel.h"
 #include "mailbox/MailListView.h"
@@ -15,6 +17,18 @@
 #include <QHeaderView>
 #include <QItemSelectionModel>
 
+namespace {
+
+// A text from the server in a status line: one line, and not without end.
+QString shortened(QString text)
+{
+    constexpr qsizetype Longest = 80;
+    if (text.size() > Longest)
+        text = text.left(Longest - 3) + QStringLiteral("...");
+    return text;
+}
+
+}  // namespace
 
 void TForm1::setUpMailList()
 {
@@ -47,8 +61,31 @@ void TForm1::setUpMailList()
     DecodeHeaders1->setObjectName(QStringLiteral("DecodeHeaders1"));
     DecodeHeaders1->setCheckable(true);
     mailInfo->addAction(DecodeHeaders1);
+    AutoHeaders1 = new QAction(QStringLiteral("Get Headers &Automatically"), mailInfo);
+    AutoHeaders1->setObjectName(QStringLiteral("AutoHeaders1"));
+    AutoHeaders1->setCheckable(true);
+    mailInfo->addAction(AutoHeaders1);
+    auto *separator = new QAction(mailInfo);
+    separator->setSeparator(true);
+    mailInfo->addAction(separator);
+    CheckSameSender1 = new QAction(QStringLiteral("Check All From This &Sender"), mailInfo);
+    CheckSameSender1->setObjectName(QStringLiteral("CheckSameSender1"));
+    mailInfo->addAction(CheckSameSender1);
+    CheckMatching1 = new QAction(QStringLiteral("&Check Matching..."), mailInfo);
+    CheckMatching1->setObjectName(QStringLiteral("CheckMatching1"));
+    mailInfo->addAction(CheckMatching1);
     mailInfo->setContextMenuPolicy(Qt::ActionsContextMenu);
-    connect(DecodeHeaders1, &QAction::toggled, mailModel, &MailListModel::setDecodedHeaders);
+    checkMatchingDialog = new CheckMatchingDialog(this);
+
+    connect(DecodeHeaders1, &QAction::toggled, mailModel, [this](bool on) {
+        mailModel->setDecodedHeaders(on);
+        // The texts the rows are sorted by changed.
+        reapplySort();
+    });
+    connect(mailInfo, &MailListView::contextMenuOpening, this, &TForm1::mailInfoContextPopup);
+    connect(CheckSameSender1, &QAction::triggered, this, [this] { CheckSameSender1Click(CheckSameSender1); });
+    connect(CheckMatching1, &QAction::triggered, this, [this] { CheckMatching1Click(CheckMatching1); });
+    connect(checkMatchingDialog, &QDialog::accepted, this, &TForm1::checkMatchingAccepted);
 }
 
 int TForm1::FindMailRow(const QByteArray &text, int subItem) const
@@ -88,7 +125,7 @@ int TForm1::mailRowOf(const MailRowRef &ref) const
     // replaced all rows, the message is looked up by its number.
     if (ref.row.isValid() && mailModel->subItem(ref.row.row(), MailRow::Id) == ref.id)
         return ref.row.row();
-    return FindMailRow(ref.id, 0);
+    return mailModel->rowOfId(ref.id);
 }
 
 void TForm1::mailInfoChange()
@@ -160,6 +197,76 @@ void TForm1::mailInfoResize(QObject *)
             header->resizeSection(column, widths[column]);
     }
     mailInfo->viewport()->update();
+}
+
+void TForm1::reapplySort()
+{
+    if (!mailModel->isSortedBy(SortColumn, SortAscending))
+        mailModel->sortRows(SortColumn, SortAscending);
+}
+
+void TForm1::mailInfoContextPopup(const QModelIndex &at)
+{
+    contextRow = at.isValid() ? QPersistentModelIndex(at) : QPersistentModelIndex();
+    contextOverRow = at.isValid();
+    const int row = contextMenuRow();
+    CheckSameSender1->setEnabled(row >= 0 && mailModel->hasHeader(row) &&
+                                 !MailRowFilter::senderAddress(mailModel->shownText(row, MailRow::From)).isEmpty());
+    CheckMatching1->setEnabled(mailModel->count() > 0);
+}
+
+int TForm1::contextMenuRow() const
+{
+    // A row the menu opened over and that is gone since counts as none.
+    if (contextOverRow)
+        return contextRow.isValid() ? contextRow.row() : -1;
+    return mailInfo->currentIndex().isValid() ? mailInfo->currentIndex().row() : -1;
+}
+
+void TForm1::CheckSameSender1Click(QObject *)
+{
+    const int row = contextMenuRow();
+    if (row < 0 || !mailModel->hasHeader(row))
+        return;
+    const QString address = MailRowFilter::senderAddress(mailModel->shownText(row, MailRow::From));
+    if (address.isEmpty())
+        return;
+    const QList<int> rows = mailModel->rowsFromSender(address);
+    const int before = mailModel->checkedCount();
+    mailModel->setRowsChecked(rows, true);
+    const qsizetype now = mailModel->checkedCount() - before;
+    const QString from = shortened(address);
+    msgBar->setText(
+        now == rows.size()
+            ? QStringLiteral(" Checked %1 row(s) from %2.").arg(now).arg(from)
+            : QStringLiteral(" Checked %1 more row(s) from %2 (%3 in all).").arg(now).arg(from).arg(rows.size()));
+}
+
+void TForm1::CheckMatching1Click(QObject *)
+{
+    // Window-modal without a loop of its own: the conversation goes on while
+    // it is open, and OK acts on the rows as they are then.
+    checkMatchingDialog->open();
+}
+
+void TForm1::checkMatchingAccepted()
+{
+    const MailRowFilter::Rule rule = checkMatchingDialog->rule();
+    if (!rule.hasCondition()) {
+        msgBar->setText(QStringLiteral(" Check Matching: no condition given, no row checked."));
+        return;
+    }
+    const QList<int> rows = mailModel->rowsMatching(rule);
+    const int before = mailModel->checkedCount();
+    mailModel->setRowsChecked(rows, true);
+    const qsizetype now = mailModel->checkedCount() - before;
+    if (rows.isEmpty())
+        msgBar->setText(QStringLiteral(" Check Matching: no row matches."));
+    else if (now == rows.size())
+        msgBar->setText(QStringLiteral(" Check Matching: checked %1 row(s).").arg(now));
+    else
+        msgBar->setText(
+            QStringLiteral(" Check Matching: checked %1 more row(s) (%2 match).").arg(now).arg(rows.size()));
 }
 
 void TForm1::removeDeletedMailRow(int row)

@@ -16,8 +16,10 @@
 #include "session/TClientWinSocket.h"
 #include "viewer/TForm2.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -267,11 +269,33 @@ bool TForm1::confirmDelete()
     box.parent = this;
     box.title = QStringLiteral("Warning");
     box.text = QStringLiteral("Confirm delete selected mail(s) ?");
+    // What a Yes now would delete: the checked rows, else the selected ones.
+    box.informativeText = deleteQuestionDetails(CheckedCount > 0 ? mailModel->checkedRows() : mailInfo->selectedRows());
     box.icon = platform::BoxIcon::Warning;
     box.buttons = {platform::BoxButton::Yes, platform::BoxButton::No};
     box.defaultButton = platform::BoxButton::Yes;
     box.escapeButton = platform::BoxButton::No;
     return platform::desktop().messageBox(box) == platform::BoxButton::Yes;
+}
+
+QString TForm1::deleteQuestionDetails(const QList<int> &rows) const
+{
+    QStringList lines;
+    lines << (rows.size() == 1 ? QStringLiteral("1 message:") : QStringLiteral("%1 messages:").arg(rows.size()));
+    for (qsizetype i = 0; i < rows.size() && i < DeleteQuestionRows; ++i) {
+        const int row = rows[i];
+        QString subject = mailModel->shownText(row, MailRow::Subject);
+        if (!mailModel->hasHeader(row))
+            subject = QStringLiteral("(header not fetched)");
+        else if (subject.trimmed().isEmpty())
+            subject = QStringLiteral("(no subject)");
+        else if (subject.size() > 60)
+            subject = subject.left(57) + QStringLiteral("...");
+        lines << QStringLiteral("ID %1: %2").arg(mailModel->shownText(row, MailRow::Id).left(20), subject);
+    }
+    if (rows.size() > DeleteQuestionRows)
+        lines << QStringLiteral("and %1 more").arg(rows.size() - DeleteQuestionRows);
+    return lines.join(QLatin1Char('\n'));
 }
 
 QList<MailRowRef> TForm1::markedRows(bool *byCheck) const
@@ -317,6 +341,86 @@ void TForm1::throttleListRepaint()
     });
 }
 
+void TForm1::startAutoHeaders()
+{
+    // The rows in the order shown, so the visible ones come first when the
+    // list was sorted.
+    QList<QByteArray> ids;
+    ids.reserve(mailModel->count());
+    for (int row = 0; row < mailModel->count(); ++row) {
+        if (!mailModel->hasHeader(row))
+            ids.append(mailModel->subItem(row, MailRow::Id));
+    }
+    session->startAutoHeaders(ids);
+}
+
+void TForm1::closeEvent(QCloseEvent *event)
+{
+    if (closeApproved) {
+        acceptClose(event);
+        return;
+    }
+    // A close waits for the answer to the QUIT it sent (bounded by quitWait).
+    if (quitThenClose) {
+        event->ignore();
+        return;
+    }
+    // POP3 deletes only at QUIT: closing without it would leave on the
+    // server every message the user saw go.
+    const int pending = session->deletionsPending();
+    if (pending <= 0) {
+        acceptClose(event);
+        return;
+    }
+    platform::MessageBoxRequest box;
+    box.parent = this;
+    box.title = QStringLiteral("Warning");
+    box.text = pending == 1 ? QStringLiteral("1 message deleted in this session is still on the server.")
+                            : QStringLiteral("%1 messages deleted in this session are still on the server.").arg(pending);
+    box.informativeText = QStringLiteral(
+        "POP3 deletes mail only when the session ends with QUIT.\n"
+        "Delete Now: end the session with QUIT, then close. Keep Them: close without QUIT; the messages come back "
+        "at the next connect. Go Back: leave the window open.");
+    box.icon = platform::BoxIcon::Warning;
+    box.buttons = {platform::BoxButton::Yes, platform::BoxButton::No, platform::BoxButton::Cancel};
+    box.captions = {QStringLiteral("&Delete Now"), QStringLiteral("&Keep Them"), QStringLiteral("&Go Back")};
+    box.defaultButton = platform::BoxButton::Yes;
+    box.escapeButton = platform::BoxButton::Cancel;
+    const platform::BoxButton answer = platform::desktop().messageBox(box);
+    if (answer == platform::BoxButton::No) {
+        acceptClose(event);
+        return;
+    }
+    event->ignore();
+    if (answer != platform::BoxButton::Yes)
+        return;
+    // The connection may have ended while the question was open: the server
+    // has forgotten the deletions, and there is nothing to send.
+    if (session->deletionsPending() <= 0) {
+        closeAfterQuit();
+        return;
+    }
+    quitThenClose = true;
+    btnQuitClick();
+    msgBar->setText(QStringLiteral(" Closing once the server has answered QUIT ..."));
+    quitWait.start(quitBeforeCloseMs);
+}
+
+void TForm1::acceptClose(QCloseEvent *event)
+{
+    closed = true;
+    QWidget::closeEvent(event);
+}
+
+void TForm1::closeAfterQuit()
+{
+    quitThenClose = false;
+    quitWait.stop();
+    closeApproved = true;
+    // From the event loop: never inside the step that reported the answer.
+    QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+}
+
 void TForm1::giveBackReadPage()
 {
     pageGUI->setEnabled(true);
@@ -354,7 +458,11 @@ void TForm1::bindSessionEvents()
     Pop3Session *s = session;
     connect(s, &Pop3Session::connecting, this, [this](TClientWinSocket *w) { cSockConnecting(cSock, w); });
     connect(s, &Pop3Session::connected, this, [this](TClientWinSocket *w) { cSockConnect(cSock, w); });
-    connect(s, &Pop3Session::disconnected, this, [this](TClientWinSocket *w) { cSockDisconnect(cSock, w); });
+    connect(s, &Pop3Session::disconnected, this, [this](TClientWinSocket *w) {
+        cSockDisconnect(cSock, w);
+        if (quitThenClose)
+            closeAfterQuit();
+    });
     connect(s, &Pop3Session::socketError, this,
             [this](TClientWinSocket *w, TErrorEvent e, int *code) { cSockError(cSock, w, e, *code); });
     // A box is modal: it opens from the event loop, never inside the step
@@ -375,8 +483,13 @@ void TForm1::bindSessionEvents()
     connect(s, &Pop3Session::loginAccepted, this, [this] { btnLogin->setEnabled(false); });
     connect(s, &Pop3Session::loginSettled, this, [this] { EnableMailboxControls(!btnLogin->isEnabled()); });
     connect(s, &Pop3Session::listingStarted, this, &TForm1::removeAllMailRows);
-    connect(s, &Pop3Session::mailListed, this,
-            [this](const QList<ListingEntry> &entries) { mailModel->addListingRows(entries); });
+    connect(s, &Pop3Session::mailListed, this, [this](const QList<ListingEntry> &entries) {
+        mailModel->addListingRows(entries);
+        // The header's arrow keeps telling the order of the rows shown.
+        reapplySort();
+        if (AutoHeaders1->isChecked() && !entries.isEmpty())
+            startAutoHeaders();
+    });
     connect(
         s, &Pop3Session::mailboxEmpty, this,
         [this] {
@@ -386,15 +499,49 @@ void TForm1::bindSessionEvents()
         },
         Qt::QueuedConnection);
     connect(s, &Pop3Session::headersReceived, this,
-            [this](const MailRowRef &ref, const HeaderFields &headers, const QList<QByteArray> &lines) {
+            [this](const MailRowRef &ref, const HeaderFields &headers, const QList<QByteArray> &lines, bool keepMark) {
                 const int row = mailRowOf(ref);
                 if (row < 0)
                     return;
                 throttleListRepaint();
                 // Both forms are kept, so the action switches without a fetch.
                 mailModel->setRowHeaders(row, headers.subject, headers.sender, headers.recipient, DecodeHeaders(lines));
-                mailModel->setRowChecked(row, false);
+                if (!keepMark)
+                    mailModel->setRowChecked(row, false);
             });
+    // Sorted by a header column, the rows take their places once every
+    // header is in.
+    connect(s, &Pop3Session::autoHeadersEnded, this, &TForm1::reapplySort);
+    connect(AutoHeaders1, &QAction::toggled, this, [this](bool on) {
+        if (!on)
+            session->stopAutoHeaders();
+        // Logged in with rows listed (the page may be off for a read).
+        else if (btnList->isEnabledTo(pageGUI) && mailModel->count() > 0)
+            startAutoHeaders();
+    });
+    // A close that sent QUIT goes on when the server answers it or the
+    // connection ends; a refusal keeps the window open and says so.
+    quitWait.setSingleShot(true);
+    connect(&quitWait, &QTimer::timeout, this, &TForm1::closeAfterQuit);
+    connect(s, &Pop3Session::quitAnswered, this, [this](bool ok) {
+        if (!quitThenClose)
+            return;
+        if (ok) {
+            closeAfterQuit();
+            return;
+        }
+        quitThenClose = false;
+        quitWait.stop();
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                platform::showOkBox(this, QStringLiteral("Warning"),
+                                    QStringLiteral("The server refused QUIT: the messages may not be deleted.\r"
+                                                   "Its answer is on the TELNET page."),
+                                    platform::BoxIcon::Warning);
+            },
+            Qt::QueuedConnection);
+    });
     connect(s, &Pop3Session::messageRead, this,
             [this](const MailRowRef &, const HeaderFields &headers, const QList<QByteArray> &lines, bool whole) {
                 pageGUI->setEnabled(true);

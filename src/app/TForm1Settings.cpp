@@ -9,6 +9,7 @@
 #include "settings/ProfileFile.h"
 #include "settings/SettingsPlace.h"
 
+#include <QAction>
 #include <QComboBox>
 #include <QDir>
 #include <QLineEdit>
@@ -110,6 +111,7 @@ void TForm1::LoadSettings()
     tlsServers.clear();
     for (const QByteArray &server : ini.keyNames(kTls))
         tlsServers.insert(server.toLower());
+    AutoHeaders1->setChecked(ini.readBool(kDefault, "AutoHeaders", false));
 }
 
 void TForm1::noteWindowFrame()
@@ -160,6 +162,7 @@ QString TForm1::SaveSettings()
     ini.writeBool(kDefault, "DecodeHeaders", DecodeHeaders1->isChecked());
     ini.writeBool(kDefault, "DecodeText", DecodeText);
     ini.writeBool(kDefault, "RequireTls", requireTls);
+    ini.writeBool(kDefault, "AutoHeaders", AutoHeaders1->isChecked());
     QList<QByteArray> servers = tlsServers.values();
     std::sort(servers.begin(), servers.end());
     for (const QByteArray &server : std::as_const(servers))

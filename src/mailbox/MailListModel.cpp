@@ -4,9 +4,8 @@
 #include "mailbox/MailRowOrder.h"
 #include "base/WireText.h"
 
-#include <QStringDecoder>
-
 #include <algorithm>
+#include <span>
 
 namespace {
 
@@ -20,9 +19,7 @@ QString displayText(const QByteArray &raw)
     const bool ascii = std::all_of(bytes.cbegin(), bytes.cend(), [](char c) { return static_cast<uchar>(c) < 0x80; });
     if (ascii)
         return QString::fromLatin1(bytes);
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = utf8(bytes);
-    return utf8.hasError() ? QString::fromLatin1(bytes) : text;
+    return decodeWireText(bytes);
 }
 
 }  // namespace
@@ -165,6 +162,59 @@ QList<int> MailListModel::checkedRows() const
     return list;
 }
 
+int MailListModel::rowOfId(const QByteArray &id) const
+{
+    if (!idRowsKnown) {
+        idRows.clear();
+        idRows.reserve(count());
+        for (int r = 0; r < count(); ++r) {
+            // The first row of a number, as findRow finds it.
+            const QByteArray &number = rows[r].texts[MailRow::Id];
+            if (!idRows.contains(number))
+                idRows.insert(number, r);
+        }
+        idRowsKnown = true;
+    }
+    return idRows.value(id, -1);
+}
+
+void MailListModel::rowsMoved()
+{
+    idRowsKnown = false;
+    idRows.clear();
+}
+
+bool MailListModel::hasHeader(int row) const
+{
+    return row >= 0 && row < count() && rows[row].headed;
+}
+
+QString MailListModel::shownText(int row, int subItem) const
+{
+    if (row < 0 || row >= count())
+        return {};
+    return MailRowFilter::shownText(rows[row], subItem, showDecoded);
+}
+
+QList<int> MailListModel::rowsFromSender(const QString &address) const
+{
+    return MailRowFilter::fromSender(std::span<const MailRow>(rows.cbegin(), rows.cend()), address, showDecoded);
+}
+
+QList<int> MailListModel::rowsMatching(const MailRowFilter::Rule &rule) const
+{
+    return MailRowFilter::matching(std::span<const MailRow>(rows.cbegin(), rows.cend()), rule, showDecoded);
+}
+
+bool MailListModel::isSortedBy(int column, bool ascending) const
+{
+    for (int r = 0; r + 1 < count(); ++r) {
+        if (MailRowOrder::compare(column, ascending, rows[r], rows[r + 1], showDecoded) > 0)
+            return false;
+    }
+    return true;
+}
+
 int MailListModel::findRow(QByteArrayView text, int subItem) const
 {
     if (subItem < 0 || subItem >= MailRow::SubItemCount)
@@ -198,6 +248,7 @@ void MailListModel::addListingRows(const QList<ListingEntry> &entries)
     if (entries.isEmpty())
         return;
     const int first = count();
+    rowsMoved();
     // One insertion for the whole listing: the view lays out and paints once.
     beginInsertRows(QModelIndex(), first, first + static_cast<int>(entries.size()) - 1);
     rows.reserve(rows.size() + entries.size());
@@ -237,6 +288,7 @@ void MailListModel::writeHeaders(int row, const QByteArray &subject, const QByte
     if (row < 0 || row >= count())
         return;
     MailRow &target = rows[row];
+    target.headed = true;
     if (target.texts[MailRow::Subject] == subject && target.texts[MailRow::From] == from &&
         target.texts[MailRow::To] == to && target.decoded == shownDecoded)
         return;
@@ -310,6 +362,7 @@ bool MailListModel::removeMailRow(int row)
     if (row < 0 || row >= count())
         return false;
     restructuring = true;
+    rowsMoved();
     beginRemoveRows(QModelIndex(), row, row);
     const bool wasChecked = rows[row].checked;
     if (wasChecked)
@@ -327,6 +380,7 @@ bool MailListModel::removeMailRow(int row)
 void MailListModel::removeAllMailRows()
 {
     restructuring = true;
+    rowsMoved();
     beginResetModel();
     QList<MailRow>().swap(rows);  // give the memory of a large listing back
     checkedTotal = 0;
@@ -351,6 +405,7 @@ void MailListModel::sortRows(int column, bool ascending)
     }
     rows.swap(sorted);
     firstCheckedHint = 0;
+    rowsMoved();
 
     // Selection, current row and any other kept index follow their rows.
     const QModelIndexList before = persistentIndexList();

@@ -2,11 +2,13 @@
 #pragma once
 
 #include "mailbox/MailRow.h"
+#include "mailbox/MailRowFilter.h"
 #include "session/HeaderDecoding.h"
 #include "session/Pop3Parsing.h"
 
 #include <QAbstractTableModel>
 #include <QByteArrayView>
+#include <QHash>
 #include <QIcon>
 #include <QList>
 
@@ -56,6 +58,19 @@ public:
     QList<int> checkedRows() const;
     // The first row whose sub-item equals the text byte for byte, or -1.
     int findRow(QByteArrayView text, int subItem) const;
+    // findRow(id, 0) without a scan: a lookup kept until rows are added,
+    // removed or sorted.
+    int rowOfId(const QByteArray &id) const;
+    // Whether a header came for the row.
+    bool hasHeader(int row) const;
+    // The text the row shows for a sub-item (0 to 4).
+    QString shownText(int row, int subItem) const;
+    // The rows, in list order, that Check All From This Sender and Check
+    // Matching take (MailRowFilter), by the texts shown now.
+    QList<int> rowsFromSender(const QString &address) const;
+    QList<int> rowsMatching(const MailRowFilter::Rule &rule) const;
+    // Whether the rows already stand in the order sortRows would give.
+    bool isSortedBy(int column, bool ascending) const;
 
     // --- changing rows ---
     // Appends one unchecked row per entry (ID and Bytes from the listing,
@@ -92,12 +107,17 @@ private:
     void writeHeaders(int row, const QByteArray &subject, const QByteArray &from, const QByteArray &to,
                       const QByteArray &shownDecoded);
     void notifyChange();
+    void rowsMoved();
 
     QList<MailRow> rows;
     int checkedTotal = 0;
     // No row before this index is checked: the next checked row is found
     // without scanning the rows a batch has already worked through.
     mutable int firstCheckedHint = 0;
+    // Row of each message number, built when first asked for after a change
+    // of the rows' order.
+    mutable QHash<QByteArray, int> idRows;
+    mutable bool idRowsKnown = false;
     bool restructuring = false;
     bool showDecoded = false;
     std::function<void()> changeHandler;

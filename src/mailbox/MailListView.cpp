@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "mailbox/MailListView.h"
 
+#include <QContextMenuEvent>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QMouseEvent>
@@ -98,4 +99,26 @@ void MailListView::resizeEvent(QResizeEvent *event)
     QTreeView::resizeEvent(event);
     if (event->size() != event->oldSize())
         emit resized();
+}
+
+bool MailListView::event(QEvent *event)
+{
+    // From the keyboard (or over the header) the menu comes to the view
+    // itself: it is over no row.
+    if (event->type() == QEvent::ContextMenu && !menuOverRows)
+        emit contextMenuOpening(QModelIndex());
+    return QTreeView::event(event);
+}
+
+bool MailListView::viewportEvent(QEvent *event)
+{
+    if (event->type() != QEvent::ContextMenu)
+        return QTreeView::viewportEvent(event);
+    // A click of the mouse on the rows: over the row at the mouse, or over
+    // none below the last row.
+    emit contextMenuOpening(indexAt(static_cast<QContextMenuEvent *>(event)->pos()));
+    menuOverRows = true;
+    const bool handled = QTreeView::viewportEvent(event);
+    menuOverRows = false;
+    return handled;
 }

@@ -27,13 +27,20 @@ signals:
     void listDoubleClicked();
     // The list's size changed.
     void resized();
+    // The context menu is about to open over the row of at (invalid over no
+    // row, or when the keyboard opened it).
+    void contextMenuOpening(const QModelIndex &at);
 
 protected:
     void mouseDoubleClickEvent(QMouseEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    bool event(QEvent *event) override;
+    bool viewportEvent(QEvent *event) override;
 
 private:
     void keepMinimumWidth(int column, int width);
 
     QList<int> minimumWidths;
+    // While the rows' own context menu event is being handled.
+    bool menuOverRows = false;
 };

@@ -20,6 +20,8 @@ struct MailRow {
     // changes none of them. A row so costs one array more, not three.
     QByteArray decoded;
     bool checked = false;
+    // Whether a header came for the row (its texts may still be empty).
+    bool headed = false;
 
     // The three decoded texts as `decoded` keeps them; a NUL byte inside one
     // becomes a blank (a one-line text shows none anyway).

@@ -4,6 +4,7 @@
 #include <QList>
 #include <QSize>
 #include <QString>
+#include <QStringList>
 
 class QWidget;
 
@@ -13,14 +14,19 @@ class QWidget;
 namespace platform {
 
 enum class BoxIcon { Information, Warning, Error };
-enum class BoxButton { None, Ok, Yes, No };
+enum class BoxButton { None, Ok, Yes, No, Cancel };
 
 struct MessageBoxRequest {
     QWidget *parent = nullptr;
     QString title;
     QString text;  // may hold CR, LF or CR LF line breaks
+    // Shown below the text in a smaller font; none when empty.
+    QString informativeText;
     BoxIcon icon = BoxIcon::Information;
     QList<BoxButton> buttons;
+    // Captions in place of the buttons' usual ones ("&Yes", "&No", "OK",
+    // "Cancel"), one per button in the same order; the usual ones when empty.
+    QStringList captions;
     BoxButton defaultButton = BoxButton::None;
     BoxButton escapeButton = BoxButton::None;
 };

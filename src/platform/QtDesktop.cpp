@@ -7,6 +7,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <QTextDocument>
 #include <QUrl>
 
 namespace platform {
@@ -35,6 +36,8 @@ QString buttonCaption(BoxButton button)
         return QStringLiteral("&Yes");
     case BoxButton::No:
         return QStringLiteral("&No");
+    case BoxButton::Cancel:
+        return QStringLiteral("Cancel");
     case BoxButton::None:
         break;
     }
@@ -43,7 +46,7 @@ QString buttonCaption(BoxButton button)
 
 QMessageBox::ButtonRole buttonRole(BoxButton button)
 {
-    return button == BoxButton::No ? QMessageBox::RejectRole : QMessageBox::AcceptRole;
+    return button == BoxButton::No || button == BoxButton::Cancel ? QMessageBox::RejectRole : QMessageBox::AcceptRole;
 }
 
 }  // namespace
@@ -53,9 +56,17 @@ BoxButton QtDesktop::messageBox(const MessageBoxRequest &request)
     QMessageBox box(toQtIcon(request.icon), request.title, displayLineBreaks(request.text),
                     QMessageBox::NoButton, request.parent);
     box.setTextFormat(Qt::PlainText);
+    // The informative text may quote a server's subject line: it is made
+    // rich text from plain text, so no markup in it is taken as such (and
+    // long lines wrap).
+    if (!request.informativeText.isEmpty())
+        box.setInformativeText(
+            Qt::convertFromPlainText(displayLineBreaks(request.informativeText), Qt::WhiteSpaceNormal));
     QList<QPair<QAbstractButton *, BoxButton>> made;
-    for (BoxButton b : request.buttons) {
-        QPushButton *pushed = box.addButton(buttonCaption(b), buttonRole(b));
+    for (qsizetype i = 0; i < request.buttons.size(); ++i) {
+        const BoxButton b = request.buttons[i];
+        const QString caption = request.captions.value(i);
+        QPushButton *pushed = box.addButton(caption.isEmpty() ? buttonCaption(b) : caption, buttonRole(b));
         made.append({pushed, b});
         if (b == request.defaultButton)
             box.setDefaultButton(pushed);

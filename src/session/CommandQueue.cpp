@@ -35,18 +35,40 @@ void CommandQueue::setFrontAwaited(std::uint8_t awaited)
     note(entries.front(), +1);
 }
 
+void CommandQueue::discardAll()
+{
+    for (PendingCommand &command : entries) {
+        note(command, -1);
+        command.awaited = ssWaitTyped;
+        command.verb.clear();
+        command.target = {};
+        command.status.clear();
+        command.announced = true;
+        command.batch = 0;
+        command.keepMark = false;
+        note(command, +1);
+    }
+}
+
 void CommandQueue::note(const PendingCommand &command, int change)
 {
     awaiting[command.awaited] += change;
 }
 
-ReplyShape typedReplyShape(const QByteArray &line)
+QByteArray typedVerb(const QByteArray &line)
 {
     // A server skips no blanks before the verb, but one that did would
     // answer as for the verb; one that does not answers "-ERR", one line.
     const QByteArray words = line.trimmed();
     const qsizetype end = words.indexOf(' ');
-    const QByteArray verb = (end < 0 ? words : words.left(end)).toUpper();
+    return (end < 0 ? words : words.left(end)).toUpper();
+}
+
+ReplyShape typedReplyShape(const QByteArray &line)
+{
+    const QByteArray words = line.trimmed();
+    const qsizetype end = words.indexOf(' ');
+    const QByteArray verb = typedVerb(words);
     const bool argument = end >= 0 && !words.mid(end + 1).trimmed().isEmpty();
     if (verb == "RETR" || verb == "TOP" || verb == "CAPA")
         return ReplyShape::MultiLine;

@@ -36,6 +36,9 @@ struct PendingCommand {
     bool announced = false;
     // The batch it was sent for (RowBatch::number); 0 for none.
     quint64 batch = 0;
+    // A TOP of the automatic header batch: its reply leaves the row's mark
+    // alone, also once the batch was stopped.
+    bool keepMark = false;
 };
 
 // The reply order: every command in flight, oldest first. A server answers
@@ -56,6 +59,10 @@ public:
     void clear();
     // The oldest command's reply is to be judged in another state.
     void setFrontAwaited(std::uint8_t awaited);
+    // Every command in flight is acted on no more: each reply is still
+    // taken in its turn (by its shape) and only shown, as that to a typed
+    // line.
+    void discardAll();
     // How many commands in flight await a state.
     int count(std::uint8_t awaited) const { return awaiting[awaited]; }
 
@@ -65,6 +72,9 @@ private:
     std::deque<PendingCommand> entries;
     int awaiting[ssStateCount] = {};
 };
+
+// The verb of a line typed on the console: its first word, in capitals.
+QByteArray typedVerb(const QByteArray &line);
 
 // The shape of the reply to a line typed on the console, from its verb
 // (the first word, any case): a listing for LIST and UIDL without an

@@ -115,6 +115,9 @@ void Pop3Session::forgetConnection()
     shownText.reset();
     inFlight.clear();
     abandonHeaderBatch();
+    autoBatch.clear();
+    // The server forgets the deletions of a session that ends without QUIT.
+    pendingDeletions = 0;
     capability = Capability::Unknown;
     // Nothing more of a delete batch can go out on this connection.
     if (DeleteConfirmed)
@@ -199,6 +202,7 @@ PendingCommand Pop3Session::finishCommand()
     PendingCommand done = inFlight.take();
     headerBatch.replyCame(done.batch);
     deleteBatch.replyCame(done.batch);
+    autoBatch.replyCame(done.batch);
     return done;
 }
 
@@ -225,6 +229,7 @@ void Pop3Session::login(const QString &user, const QString &password)
         return;
     abandonDeleteBatch();
     abandonHeaderBatch();
+    stopAutoHeaders();
     const QString masked(qsizetype(password.toUcs4().size()), QLatin1Char('*'));
     emit consoleEntry(QStringLiteral("? USER ") + user);
     emit consoleEntry(QStringLiteral("? PASS ") + masked);
@@ -240,6 +245,7 @@ void Pop3Session::listMailbox()
 {
     abandonDeleteBatch();
     abandonHeaderBatch();
+    stopAutoHeaders();
     emit listingStarted();
     emit consoleEntry(QStringLiteral("? LIST"));
     startCommand(
@@ -264,9 +270,22 @@ void Pop3Session::quit()
 {
     abandonDeleteBatch();
     abandonHeaderBatch();
-    // Nothing sent before is acted on any more: the list goes.
-    inFlight.clear();
-    SessionState = ssIdle;
+    stopAutoHeaders();
+    // Nothing sent before is acted on any more: the list goes. Their replies
+    // still come first, and are only shown; the one to QUIT is told, and
+    // keeps its place before those of lines typed after it.
+    const bool midReply = !inFlight.isEmpty() && isBody(SessionState);
+    inFlight.discardAll();
+    inFlight.push({ssIdle, "QUIT", ReplyShape::StatusLine, {}, QString(), true, 0});
+    if (midReply) {
+        // The rest of a reply being collected is shown to its end marker.
+        SessionState = ssTypedBody;
+        SkipRest = false;
+    } else {
+        followQueue();
+    }
+    // The server makes the deletions once it reads QUIT.
+    pendingDeletions = 0;
     emit consoleEntry(QStringLiteral("QUIT "));
     send("QUIT" + kCrLf);
 }
@@ -282,8 +301,11 @@ bool Pop3Session::sendTyped(const QString &typed)
     const QByteArray bytes = encodeWireText(typed);
     const QList<QByteArray> pieces = bytes.split('\n');
     const bool first = inFlight.isEmpty();
-    for (const QByteArray &piece : pieces)
+    for (const QByteArray &piece : pieces) {
         inFlight.push({ssWaitTyped, piece.left(16), typedReplyShape(piece), {}, QString(), false, 0});
+        if (typedVerb(piece) == "QUIT")
+            pendingDeletions = 0;
+    }
     if (first)
         followQueue();
     send(bytes + kCrLf);
@@ -334,6 +356,9 @@ void Pop3Session::handleReceivedBytes(QByteArray chunk)
     dispatchLines(lines);
     if (connection != connectionsEnded)
         return;
+    // The replies of this read may have made room for more of the automatic
+    // batch, or ended what it yielded to.
+    carryOnAutoHeaders();
     // A status line is short; one that goes on and on without its break is
     // no POP3 server talking.
     if (!isBody(SessionState) && replyAssembler.partialLength() > maxStatusLineLength)
@@ -409,6 +434,7 @@ void Pop3Session::handleEndMarker()
     const PendingCommand done = finishCommand();
     bool finish = true;
     bool batchEnded = false;
+    bool autoEnded = false;
     switch (state) {
     case ssCapaBody:
         if (loginStep == LoginStep::Capabilities)
@@ -429,10 +455,10 @@ void Pop3Session::handleEndMarker()
     case ssHeaderBody:
         if (MessageLines.isEmpty()) {
             // No viewer will open to give the page back; a header batch
-            // stops here.
+            // stops here (the automatic one goes on with its other rows).
             if (state == ssReadBody)
                 emit readAbandoned();
-            else
+            else if (headerBatch.owns(done.batch))
                 abandonHeaderBatch();
             break;
         }
@@ -441,11 +467,24 @@ void Pop3Session::handleEndMarker()
             finish = false;
             break;
         }
-        // A row whose header came: its texts are filled in and its mark
-        // taken off.
-        if (!done.target.id.isEmpty())
-            emit headersReceived(done.target, ScanHeaders(MessageLines), MessageLines);
-        if (headerBatch.owns(done.batch)) {
+        // A row whose header came: its texts are filled in and, unless the
+        // automatic batch asked, its mark taken off.
+        if (!done.target.id.isEmpty()) {
+            autoBatch.forget(done.target.id);
+            emit headersReceived(done.target, ScanHeaders(MessageLines), MessageLines, done.keepMark);
+        }
+        if (autoBatch.owns(done.batch)) {
+            // The next row goes out at once, keeping the pipeline full;
+            // " Done." once its last reply has come.
+            sendAutoHeaders();
+            if (autoBatch.hasRowsLeft() || autoBatch.inFlight() > 0) {
+                finish = false;
+                SessionState = ssIdle;
+            } else {
+                autoBatch.clear();
+                autoEnded = true;
+            }
+        } else if (headerBatch.owns(done.batch)) {
             // The batch's next rows go out; " Done." only once the last of
             // its replies has come.
             sendHeaders();
@@ -467,9 +506,10 @@ void Pop3Session::handleEndMarker()
     }
     if (finish) {
         emit statusAppended(QStringLiteral(" Done."));
-        // A batch started after this command goes on; one whose DELE this
-        // end marker was taken for does not.
-        if (deleteBatch.inFlight() == 0)
+        // A batch started after this command goes on (one that waits for
+        // the server's capabilities has none in flight yet); one whose DELE
+        // this end marker was taken for does not.
+        if (done.awaited == ssWaitDelete && deleteBatch.inFlight() == 0)
             abandonDeleteBatch();
         SessionState = ssIdle;
     }
@@ -477,6 +517,8 @@ void Pop3Session::handleEndMarker()
     // Last: the window may start the next batch from here.
     if (batchEnded)
         emit headerBatchEnded();
+    if (autoEnded)
+        emit autoHeadersEnded();
 }
 
 void Pop3Session::listingEnded(const PendingCommand &)
@@ -501,8 +543,10 @@ void Pop3Session::readEnded(const PendingCommand &done)
     const HeaderFields headers = ScanHeaders(shown);
     // The row of the message read gets its texts and loses its mark, as
     // for Get Header.
-    if (!done.target.id.isEmpty())
-        emit headersReceived(done.target, headers, shown);
+    if (!done.target.id.isEmpty()) {
+        autoBatch.forget(done.target.id);
+        emit headersReceived(done.target, headers, shown, false);
+    }
     SkipRest = false;
     emit messageRead(done.target, headers, MessageLines, readWhole);
     // The message is over: what the server sends next (to commands typed in
@@ -546,11 +590,12 @@ void Pop3Session::handleStatusLine(char FirstChar, std::uint8_t State, const QBy
     case ssWaitList:
     case ssWaitRead:
         if (!ok) {
-            // A refusal: no reply body follows, and a header batch stops.
-            finishCommand();
+            // A refusal: no reply body follows, and a header batch stops
+            // (the automatic one goes on with its other rows).
+            const PendingCommand refused = finishCommand();
             if (State == ssWaitRead)
                 emit readAbandoned();
-            if (State == ssWaitHeader)
+            if (State == ssWaitHeader && headerBatch.owns(refused.batch))
                 abandonHeaderBatch();
             followQueue();
             break;
@@ -596,6 +641,8 @@ void Pop3Session::handleStatusLine(char FirstChar, std::uint8_t State, const QBy
             SessionState = ssTypedBody;
             break;
         }
+        if (ok && !inFlight.isEmpty())
+            noteTypedReply(inFlight.front().verb);
         finishCommand();
         SessionState = ssIdle;
         followQueue();
@@ -607,6 +654,14 @@ void Pop3Session::handleStatusLine(char FirstChar, std::uint8_t State, const QBy
     case ssHeaderBody:
     case ssCapaBody:
         collectLine(Line.startsWith("..") ? Line.mid(1) : Line);
+        break;
+    case ssIdle:
+        // The reply to QUIT; any other line now answers nothing.
+        if (!inFlight.isEmpty() && inFlight.front().awaited == ssIdle) {
+            finishCommand();
+            emit quitAnswered(ok);
+            followQueue();
+        }
         break;
     case ssWaitGreeting:
         finishCommand();
@@ -692,6 +747,16 @@ void Pop3Session::refuseLogin(const QString &reason)
     SessionState = ssIdle;
     ++connectionsEnded;
     sock->setActive(false);
+}
+
+void Pop3Session::noteTypedReply(const QByteArray &verb)
+{
+    // What a typed line changed on the server, for the question on closing.
+    const QByteArray word = typedVerb(verb);
+    if (word == "DELE")
+        ++pendingDeletions;
+    else if (word == "RSET")
+        pendingDeletions = 0;
 }
 
 void Pop3Session::filterReadLine(const QByteArray &Line)

@@ -43,11 +43,12 @@ public:
 // SessionState is the state the next line is judged in: that of the oldest
 // command in flight, or, with none in flight, what the last reply left.
 //
-// Batches (Get Header over the rows handed in, a confirmed delete) are
-// pipelined where the server says it can take that (CAPA lists PIPELINING;
-// asked once per connection, before the first batch of two or more rows):
-// up to pipelineWindow commands go out ahead of their replies, else one at a
-// time. Each reply is handled the same either way.
+// Batches (Get Header over the rows handed in, a confirmed delete, the
+// automatic header batch after a listing) are pipelined where the server
+// says it can take that (CAPA lists PIPELINING; asked once per connection,
+// before the first batch of two or more rows): up to pipelineWindow commands
+// go out ahead of their replies, else one at a time. Each reply is handled
+// the same either way.
 //
 // The engine never runs an event loop and never opens a window: it tells
 // the window what happened through its signals (connect them directly: the
@@ -66,6 +67,12 @@ public:
     bool skippingRest() const { return SkipRest; }
     // Whether a header batch has rows left to send or replies to come.
     bool headerBatchRunning() const { return headerBatch.isRunning(); }
+    // Whether the automatic header batch has rows left or replies to come.
+    bool autoHeadersRunning() const { return autoBatch.isRunning(); }
+    // Messages the server has deleted on this connection (a DELE, the
+    // batch's or a typed one, answered "+OK") and that no QUIT has committed
+    // yet: they come back if the connection ends without one.
+    int deletionsPending() const { return pendingDeletions; }
     // The lines of the last read from the connection, and of the reply body
     // collected last.
     const QList<QByteArray> &replyLines() const { return ReplyLines; }
@@ -118,6 +125,15 @@ public:
     void deleteRows(const QList<MailRowRef> &rows, bool byCheck);
     // The marks of these rows went off.
     void rowsUnchecked(const QList<QByteArray> &ids);
+    // The automatic header batch over these messages, in this order: one TOP
+    // each, the reply filling its row and leaving its mark alone. It yields
+    // to what the user starts (Get Header, a read, a delete batch): their
+    // commands go out behind the ones in flight, and it goes on once they
+    // are done, skipping messages whose header came meanwhile or that were
+    // deleted. A refused TOP leaves that row without a header. A new
+    // listing, a login, QUIT or the end of the connection ends it.
+    void startAutoHeaders(const QList<QByteArray> &ids);
+    void stopAutoHeaders();
     void quit();
     // A line typed by the user, sent exactly as typed; false when not
     // connected (nothing sent).
@@ -189,9 +205,11 @@ signals:
     void mailListed(const QList<ListingEntry> &entries);
     // A listing without a message: the connection is closed already.
     void mailboxEmpty();
-    // The header lines of a message came (a TOP for Get Header or for a
-    // read) for the row its command went out for.
-    void headersReceived(const MailRowRef &row, const HeaderFields &headers, const QList<QByteArray> &lines);
+    // The header lines of a message came (a TOP for Get Header, for a read
+    // or of the automatic batch) for the row its command went out for;
+    // keepMark for the automatic batch, which leaves the row's mark alone.
+    void headersReceived(const MailRowRef &row, const HeaderFields &headers, const QList<QByteArray> &lines,
+                         bool keepMark);
     // A read message, attachments left out; the viewer shows it.
     // whole: the lines are the whole message (RETR), not filtered.
     void messageRead(const MailRowRef &row, const HeaderFields &headers, const QList<QByteArray> &lines, bool whole);
@@ -200,11 +218,15 @@ signals:
     // The last reply of a header batch came; rows checked since it started
     // were not in it.
     void headerBatchEnded();
+    // Every message of the automatic batch had its TOP answered.
+    void autoHeadersEnded();
     // The server deleted the message of row.
     void mailDeleted(const MailRowRef &row);
     // The delete batch is over: its rows are done, a DELE was refused, or
     // the connection was lost.
     void deleteBatchEnded();
+    // The server answered QUIT (ok: "+OK", the deletions are made).
+    void quitAnswered(bool ok);
 
 private:
     void bindSocket();
@@ -223,7 +245,7 @@ private:
     void refuseLogin(const QString &reason);
 
     // --- the batches (Pop3SessionBatches.cpp) ---
-    void fetchHeader(const MailRowRef &row);
+    void fetchHeader(const MailRowRef &row, RowBatch &batch);
     // Whether a batch of rows waits for the server's capabilities first
     // (asking for them if nobody has yet); false when it can start now.
     bool waitForCapabilities(int batch, qsizetype rows);
@@ -237,6 +259,12 @@ private:
     void abandonHeaderBatch();
     void abandonDeleteBatch();
     void endDeleteBatch();
+    // The automatic batch sends what its window allows, unless the user's
+    // commands go first; it ends when every row had its reply.
+    void carryOnAutoHeaders();
+    void sendAutoHeaders();
+    bool autoHeadersYield() const;
+    void noteTypedReply(const QByteArray &verb);
     void forgetConnection();
 
     // --- what arrives ---
@@ -277,7 +305,12 @@ private:
     // The confirmed rows not yet sent, in list order at the Yes; running
     // while DeleteConfirmed.
     RowBatch deleteBatch;
+    // The automatic header batch: messages by number only (no row
+    // reference each, which every removal or sort of rows would have to
+    // move).
+    RowBatch autoBatch;
     quint64 batchesStarted = 0;
+    int pendingDeletions = 0;
 
     LineAssembler replyAssembler;
     // The received text the console shows, decoded as one stream.

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The batches of the conversation: Get Header over the rows handed in, the
-// delete batch the user confirmed, and the server's capabilities that decide
-// whether their commands are pipelined.
+// delete batch the user confirmed, the automatic header batch after a
+// listing, and the server's capabilities that decide whether their commands
+// are pipelined.
 
 #include "base/WireText.h"
 #include "session/Pop3Session.h"
@@ -22,6 +23,7 @@ const QByteArray kCrLf = QByteArrayLiteral("\r\n");
 
 void Pop3Session::fetchHeaders(const QList<MailRowRef> &rows)
 {
+    // The automatic batch is not abandoned: it yields until this one is done.
     abandonHeaderBatch();
     abandonDeleteBatch();
     headerBatch.start(rows, true, ++batchesStarted);
@@ -31,14 +33,14 @@ void Pop3Session::fetchHeaders(const QList<MailRowRef> &rows)
         sendHeaders();
 }
 
-void Pop3Session::fetchHeader(const MailRowRef &row)
+void Pop3Session::fetchHeader(const MailRowRef &row, RowBatch &batch)
 {
-    headerBatch.commandSent();
+    batch.commandSent();
     const QString n = decodeWireText(row.id);
     emit consoleEntry(QStringLiteral("? TOP ") + n + QStringLiteral(" 0"));
     startCommand({ssWaitHeader, "TOP", ReplyShape::MultiLine, row,
-                  QStringLiteral(" Downloading Mail #") + n + QStringLiteral(" Header ..."), false,
-                  headerBatch.number()},
+                  QStringLiteral(" Downloading Mail #") + n + QStringLiteral(" Header ..."), false, batch.number(),
+                  &batch == &autoBatch},
                  "TOP " + row.id + " 0" + kCrLf);
 }
 
@@ -49,7 +51,7 @@ void Pop3Session::sendHeaders()
         const std::optional<MailRowRef> next = headerBatch.takeNext();
         if (!next)
             break;
-        fetchHeader(*next);
+        fetchHeader(*next, headerBatch);
     }
     // Every row was withdrawn before it went out: nothing will end it.
     if (!headerBatch.hasRowsLeft() && headerBatch.inFlight() == 0)
@@ -124,6 +126,8 @@ void Pop3Session::deleteStep()
         followQueue();
         return;
     }
+    ++pendingDeletions;
+    autoBatch.forget(done.target.id);
     emit mailDeleted(done.target);
     emit statusAppended(QStringLiteral(" Done."));
     // The batch's next rows or its end, unless a command started meanwhile
@@ -148,6 +152,65 @@ void Pop3Session::endDeleteBatch()
 {
     abandonDeleteBatch();
     emit deleteBatchEnded();
+}
+
+// --- the automatic header batch ---
+
+void Pop3Session::startAutoHeaders(const QList<QByteArray> &ids)
+{
+    QList<MailRowRef> rows;
+    rows.reserve(ids.size());
+    for (const QByteArray &id : ids)
+        rows.append({QPersistentModelIndex(), id});
+    autoBatch.start(rows, false, ++batchesStarted);
+    carryOnAutoHeaders();
+}
+
+void Pop3Session::stopAutoHeaders()
+{
+    // Replies to its commands in flight still fill their rows.
+    autoBatch.clear();
+}
+
+bool Pop3Session::autoHeadersYield() const
+{
+    // What the user started goes first: its commands are not kept waiting
+    // behind more of this batch's. Typed lines do not count: they neither
+    // end nor carry on a batch.
+    return DeleteConfirmed || headerBatch.isRunning() || capability == Capability::Asked ||
+           inFlight.count(ssWaitRead) > 0 || inFlight.count(ssWaitList) > 0 || inFlight.count(ssWaitUser) > 0 ||
+           inFlight.count(ssWaitPass) > 0 || inFlight.count(ssWaitGreeting) > 0 || inFlight.count(ssWaitStls) > 0;
+}
+
+void Pop3Session::sendAutoHeaders()
+{
+    if (!autoBatch.hasRowsLeft() || autoHeadersYield())
+        return;
+    if (capability == Capability::Unknown && pipeliningAllowed && autoBatch.rowsLeft() >= 2) {
+        // Sent again once the answer is in.
+        askCapabilities();
+        return;
+    }
+    const int window = batchWindow();
+    while (autoBatch.inFlight() < window) {
+        const std::optional<MailRowRef> next = autoBatch.takeNext();
+        if (!next)
+            break;
+        fetchHeader(*next, autoBatch);
+    }
+}
+
+void Pop3Session::carryOnAutoHeaders()
+{
+    if (!autoBatch.isRunning())
+        return;
+    sendAutoHeaders();
+    // Its last replies were refusals, or its last rows got their headers
+    // some other way: nothing else will end it.
+    if (!autoBatch.hasRowsLeft() && autoBatch.inFlight() == 0) {
+        autoBatch.clear();
+        emit autoHeadersEnded();
+    }
 }
 
 // --- pipelining ---

@@ -38,6 +38,9 @@ public:
     qsizetype rowsLeft() const { return waiting.size(); }
     // The row whose mark went off leaves the batch, if it was in it.
     void withdraw(const QByteArray &id);
+    // The row needs no command any more (its message is deleted, or another
+    // command already brought what this one was for).
+    void forget(const QByteArray &id) { waiting.remove(id); }
     // The next row to send, withdrawn rows skipped.
     std::optional<MailRowRef> takeNext();
 

@@ -200,6 +200,12 @@ bool DemoLauncher::writeSettings(QString *whyNot)
         written = written && ini.writeInteger("Windows", "Height", DemoHeight);
         written = written && ini.writeInteger("Windows", "Width", DemoWidth);
     }
+    // A new user sees senders and subjects at once; a choice saved by the
+    // demo program since is kept.
+    for (const char *key : {"DecodeHeaders", "AutoHeaders"}) {
+        if (ini.readInteger("Default", key, -1) < 0)
+            written = written && ini.writeBool("Default", key, true);
+    }
     written = written && ini.writeString("Default", "UserID", user);
     written = written
         && ini.writeString("Default", "Password", ScramblePassword(DemoPassword.toUtf8(), UserKey(user)));
