@@ -22,6 +22,9 @@
 //   bench_session                 N = 1,000, P = 200 and M = 10,000
 //   bench_session --large         M = 100,000 as well
 //   bench_session --rows N --proxy-rows P --listing M --runs R --proxy-runs R2
+//   bench_session --sequential-rows S
+//                                 the one-at-a-time cases on loopback over S
+//                                 rows only (default: N)
 //   bench_session --delay D       the proxy's delay in each direction, in ms
 //   bench_session --no-proxy      the batches on loopback only
 //   bench_session --client-window W
@@ -189,6 +192,9 @@ struct BatchCase {
     quint16 port;
     int rows;
     std::vector<double> headers, deletes, windowCpu;
+    // The window's longest stall in each run: the largest gap between the
+    // ticks of a 10 ms timer while the batch ran.
+    std::vector<double> headerStalls, deleteStalls;
 
     QByteArray mode(int clientWindow) const
     {
@@ -210,6 +216,52 @@ struct BatchCase {
 
 // Get Header and then the delete batch over the case's rows of the listing
 // (all of total), driven through the window's own buttons.
+// The longest gap between the ticks of a 10 ms timer from its start: how
+// long the window's event loop can keep the user waiting.
+class StallMeter {
+public:
+    StallMeter()
+    {
+        ticker.setInterval(10);
+        QObject::connect(&ticker, &QTimer::timeout, [this] { tick(); });
+    }
+    void start()
+    {
+        longest = 0;
+        since.start();
+        ticker.start();
+    }
+    double stop()
+    {
+        tick();
+        ticker.stop();
+        return longest;
+    }
+
+private:
+    void tick()
+    {
+        longest = std::max(longest, seconds(since));
+        since.start();
+    }
+    QTimer ticker;
+    QElapsedTimer since;
+    double longest = 0;
+};
+
+// The process's peak resident memory in MB (VmHWM), or -1.
+double peakResidentMb()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    }
+    return -1;
+}
+
 bool runWindowCase(const DovecotServer &server, int total, BatchCase &c)
 {
     Window win(server, c.port, true, c.pipelining);
@@ -223,25 +275,35 @@ bool runWindowCase(const DovecotServer &server, int total, BatchCase &c)
     }
     win.checkFirst(c.rows);
     QElapsedTimer timer;
+    StallMeter stalls;
     const double cpu0 = cpuSeconds();
     timer.start();
+    stalls.start();
     win.w.btnHeaderClick();
     if (!win.until([&] { return win.w.session->state() == ssIdle && win.w.CheckedCount == 0; })) {
         std::printf("the Get Header batch did not finish\n");
         return false;
     }
     c.headers.push_back(seconds(timer));
+    c.headerStalls.push_back(stalls.stop());
     c.windowCpu.push_back(cpuSeconds() - cpu0);
+    // The first window case comes first in the process: its peak is that of
+    // a window with every row listed and headed.
+    if (!g_table && c.headers.size() == 1 && c.pipelining == 1 && !c.proxied)
+        std::printf("  (peak resident memory with %d rows listed and %d headed: %.1f MB)\n", total, c.rows,
+                    peakResidentMb());
 
     win.checkFirst(c.rows);
     win.f.desktop.setNextAnswer(platform::BoxButton::Yes);
     timer.start();
+    stalls.start();
     win.w.btnDeleteClick();
     if (!win.until([&] { return !win.w.session->deleteConfirmed(); }) || win.w.mailModel->count() != total - c.rows) {
         std::printf("the delete batch did not finish: %d of %d rows left\n", win.w.mailModel->count(), total);
         return false;
     }
     c.deletes.push_back(seconds(timer));
+    c.deleteStalls.push_back(stalls.stop());
     win.disconnect();
     return true;
 }
@@ -276,6 +338,8 @@ bool runClientCase(const DovecotServer &server, int total, int clientWindow, Bat
 struct BatchOptions {
     int rows = 1000;
     int proxyRows = 200;
+    // The one-at-a-time cases on loopback (0: all rows).
+    int sequentialRows = 0;
     int runs = 3;
     int proxyRuns = 3;
     int delayMs = 25;
@@ -287,7 +351,7 @@ struct BatchOptions {
 // row, and for the window its time per row against each client's on the
 // same link.
 void printBatches(const char *batch, const std::vector<BatchCase> &cases, std::vector<double> BatchCase::*times,
-                  const BatchOptions &o)
+                  std::vector<double> BatchCase::*stalls, const BatchOptions &o)
 {
     const auto perRow = [&](const BatchCase &c) { return median(c.*times) / c.rows; };
     const auto client = [&](const BatchCase &c, BatchCase::Who who) -> const BatchCase * {
@@ -331,6 +395,8 @@ void printBatches(const char *batch, const std::vector<BatchCase> &cases, std::v
                     perRow(c) * 1e6);
         if (toSequential > 0)
             std::printf("   x%.2f of sequential, x%.2f of pipelined", toSequential, toPipelined);
+        if (!(c.*stalls).empty())
+            std::printf("   longest stall %.0f ms", *std::max_element((c.*stalls).begin(), (c.*stalls).end()) * 1000);
         std::printf("\n");
     }
 }
@@ -357,11 +423,13 @@ bool benchBatches(DovecotServer &server, const BatchOptions &o)
         if (proxied && !proxy)
             continue;
         const quint16 port = proxied ? proxy->port() : server.port();
-        const int oneAtATime = proxied ? std::min(o.rows, o.proxyRows) : o.rows;
-        cases.push_back({BatchCase::Window, 1, proxied, port, o.rows, {}, {}, {}});
-        cases.push_back({BatchCase::Window, 0, proxied, port, oneAtATime, {}, {}, {}});
-        cases.push_back({BatchCase::SequentialClient, 0, proxied, port, oneAtATime, {}, {}, {}});
-        cases.push_back({BatchCase::PipelinedClient, 0, proxied, port, o.rows, {}, {}, {}});
+        const int oneAtATime = proxied                ? std::min(o.rows, o.proxyRows)
+                               : o.sequentialRows > 0 ? std::min(o.rows, o.sequentialRows)
+                                                      : o.rows;
+        cases.push_back({BatchCase::Window, 1, proxied, port, o.rows, {}, {}, {}, {}, {}});
+        cases.push_back({BatchCase::Window, 0, proxied, port, oneAtATime, {}, {}, {}, {}, {}});
+        cases.push_back({BatchCase::SequentialClient, 0, proxied, port, oneAtATime, {}, {}, {}, {}, {}});
+        cases.push_back({BatchCase::PipelinedClient, 0, proxied, port, o.rows, {}, {}, {}, {}, {}});
     }
     const int runs = std::max(o.runs, o.proxy ? o.proxyRuns : 0);
     for (int run = 0; run < runs; ++run) {
@@ -378,8 +446,8 @@ bool benchBatches(DovecotServer &server, const BatchOptions &o)
     }
     if (proxy && proxy->failed() > 0)
         std::printf("the proxy could not reach the server %d times\n", proxy->failed());
-    printBatches("Get Header", cases, &BatchCase::headers, o);
-    printBatches("Delete batch", cases, &BatchCase::deletes, o);
+    printBatches("Get Header", cases, &BatchCase::headers, &BatchCase::headerStalls, o);
+    printBatches("Delete batch", cases, &BatchCase::deletes, &BatchCase::deleteStalls, o);
     if (!g_table)
         std::printf("  (the window's own processor time in Get Header on loopback, Pipelining=1: %.1f ms)\n",
                     median(cases.front().windowCpu) * 1000);
@@ -498,8 +566,9 @@ bool benchListing(int messages, int runs)
     }
     tableLine("Listing, LIST sent to last row shown", messages, times);
     if (!g_table)
-        std::printf("Listing %d messages, LIST sent to last row shown: %8.1f ms (first listing, not counted, warmed the server)\n",
-                messages, median(times) * 1000);
+        std::printf("Listing %d messages, LIST sent to last row shown: %8.1f ms (first listing, not counted, warmed "
+                    "the server)\n",
+                    messages, median(times) * 1000);
     win.disconnect();
     return true;
 }
@@ -577,9 +646,10 @@ bool benchMemory(int rows, int rounds)
     // that, and grows only if something else is kept.
     const auto beyond = [](qint64 heap, qint64 log) { return megabytes(heap - log); };
     if (g_table) {
-        std::printf("TABLE\tMemory: heap beyond log after 1 / %d batches / %d reads\t%d\tMB\t%.1f / %.1f / %.1f\t\t\t\n",
-                    rounds, rows, rounds * rows + rows, beyond(heapFirst, logFirst),
-                    beyond(heapHeaders, logHeaders), beyond(heapReads, logReads));
+        std::printf(
+            "TABLE\tMemory: heap beyond log after 1 / %d batches / %d reads\t%d\tMB\t%.1f / %.1f / %.1f\t\t\t\n",
+            rounds, rows, rounds * rows + rows, beyond(heapFirst, logFirst), beyond(heapHeaders, logHeaders),
+            beyond(heapReads, logReads));
         std::printf("TABLE\tMemory: console log after the session\t%d\tMB\t%.1f\t\t\t\n", rounds * rows + rows,
                     megabytes(logReads));
         return true;
@@ -587,8 +657,8 @@ bool benchMemory(int rows, int rounds)
     std::printf("Memory, %d rows (heap in use, glibc; the console log is kept by design):\n", rows);
     std::printf("  after the first Get Header batch:       heap %6.1f MB, log %5.1f MB, beyond the log %5.1f MB\n",
                 megabytes(heapFirst), megabytes(logFirst), beyond(heapFirst, logFirst));
-    std::printf("  after %2d batches (%5d header fetches): heap %6.1f MB, log %5.1f MB, beyond the log %5.1f MB\n", rounds,
-                rounds * rows, megabytes(heapHeaders), megabytes(logHeaders), beyond(heapHeaders, logHeaders));
+    std::printf("  after %2d batches (%5d header fetches): heap %6.1f MB, log %5.1f MB, beyond the log %5.1f MB\n",
+                rounds, rounds * rows, megabytes(heapHeaders), megabytes(logHeaders), beyond(heapHeaders, logHeaders));
     std::printf("  after %5d reads:                       heap %6.1f MB, log %5.1f MB, beyond the log %5.1f MB\n", rows,
                 megabytes(heapReads), megabytes(logReads), beyond(heapReads, logReads));
     return true;
@@ -619,6 +689,8 @@ int main(int argc, char **argv)
             batches.rows = std::max(1, args.at(++i).toInt());
         else if (arg == QLatin1String("--proxy-rows") && valued)
             batches.proxyRows = std::max(1, args.at(++i).toInt());
+        else if (arg == QLatin1String("--sequential-rows") && valued)
+            batches.sequentialRows = std::max(1, args.at(++i).toInt());
         else if (arg == QLatin1String("--proxy-runs") && valued)
             proxyRuns = std::max(1, args.at(++i).toInt());
         else if (arg == QLatin1String("--delay") && valued)

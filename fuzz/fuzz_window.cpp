@@ -336,8 +336,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             // The question says how many messages are marked.
             const qsizetype marked =
                 w.mailModel->checkedCount() > 0 ? w.mailModel->checkedCount() : w.mailInfo->selectedRows().size();
-            FUZZ_CHECK(box.informativeText.startsWith(QString::number(marked) +
-                                                      (marked == 1 ? QLatin1String(" message:") : QLatin1String(" messages:"))));
+            FUZZ_CHECK(box.informativeText.startsWith(
+                QString::number(marked) + (marked == 1 ? QLatin1String(" message:") : QLatin1String(" messages:"))));
         }
         // The marks at the Yes are the batch.
         if (!deleting || !answerYes)
@@ -373,7 +373,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     int resets = 0;
     QObject::connect(w.mailModel, &QAbstractItemModel::modelReset, [&resets] { ++resets; });
-    std::vector<QPersistentModelIndex> deleteSent;
+    // The messages the delete batch sent a DELE for.
+    QList<QByteArray> deleteSent;
     bool quitting = false;
     bool typing = false;
     // What the engine put on the console, in order.
@@ -409,19 +410,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         // A DELE typed on the console is the user's own; the property is of
         // the button's batch.
         if (text.startsWith("DELE ") && !typing) {
-            deleteSent.push_back(target.row);
+            // The engine names its row by number; the list finds it.
+            const int targetRow = w.mailModel->rowOfId(target.id);
+            const QPersistentModelIndex targetIndex =
+                targetRow >= 0 ? QPersistentModelIndex(w.mailModel->index(targetRow, MailListModel::IdColumn))
+                               : QPersistentModelIndex();
+            deleteSent.append(target.id);
             const auto it = std::find_if(confirmed.begin(), confirmed.end(),
-                                         [&](const Confirmed &c) { return c.row == target.row; });
+                                         [&](const Confirmed &c) { return c.row == targetIndex; });
             FUZZ_CHECK(w.session->deleteConfirmed());
             if (tracing) {
-                std::fprintf(stderr, "DELE for row %d; confirmed rows:", target.row.row());
+                std::fprintf(stderr, "DELE for row %d; confirmed rows:", targetRow);
                 for (const Confirmed &c : confirmed)
                     std::fprintf(stderr, " %d%s", c.row.row(), c.checked ? "+" : "");
                 std::fprintf(stderr, "\n");
             }
-            FUZZ_CHECK(target.row.isValid() && it != confirmed.end());
+            FUZZ_CHECK(targetIndex.isValid() && it != confirmed.end());
             FUZZ_CHECK(!it->checked || isChecked(w, it->row));
-            FUZZ_CHECK(text == "DELE " + w.mailModel->subItem(target.row.row(), MailRow::Id) + "\r\n");
+            FUZZ_CHECK(text == "DELE " + w.mailModel->subItem(targetRow, MailRow::Id) + "\r\n");
         }
         ++commandsSent;
         if (text.startsWith("QUIT") && !typing) {
@@ -536,8 +542,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             if (over != 15 && rows > 0)
                 index = w.mailModel->index(over % rows, MailListModel::FromColumn);
             w.mailInfoContextPopup(index);
-            const int row = index.isValid() ? index.row()
-                                            : (w.mailInfo->currentIndex().isValid() ? w.mailInfo->currentIndex().row() : -1);
+            const int row = index.isValid()
+                                ? index.row()
+                                : (w.mailInfo->currentIndex().isValid() ? w.mailInfo->currentIndex().row() : -1);
             QSet<int> expected;
             if (row >= 0 && w.mailModel->hasHeader(row)) {
                 const QString address = addressOf(shown(w, row, MailListModel::FromColumn));
@@ -659,7 +666,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                 if (before[r].isValid())
                     continue;
                 FUZZ_CHECK(kind <= 4);
-                FUZZ_CHECK(std::find(deleteSent.begin(), deleteSent.end(), before[r]) != deleteSent.end());
+                FUZZ_CHECK(deleteSent.contains(beforeIds[r]));
                 FUZZ_CHECK(deletedNow.removeOne(beforeIds[r]));
             }
         }

@@ -34,7 +34,7 @@ public:
         return role == Qt::DisplayRole ? QVariant(rows.value(index.row()).id) : QVariant();
     }
 
-    MailRowRef ref(int row) { return {QPersistentModelIndex(index(row)), rows.at(row).id}; }
+    MailRowRef ref(int row) { return {rows.at(row).id}; }
     int find(const QByteArray &id) const
     {
         for (int r = 0; r < rows.size(); ++r) {
@@ -59,6 +59,8 @@ public:
     }
     void remove(int row)
     {
+        if (row < 0)
+            return;
         beginRemoveRows({}, row, row);
         rows.removeAt(row);
         endRemoveRows();
@@ -113,14 +115,14 @@ struct Engine {
                          [this](const QList<ListingEntry> &entries) { window.setRows(entries); });
         QObject::connect(&session, &Pop3Session::headersReceived, &session,
                          [this](const MailRowRef &row, const HeaderFields &headers, const QList<QByteArray> &) {
-                             window.log << "headers " + row.id + " at " + QString::number(row.row.row()) + ": " +
-                                               headers.subject;
-                             if (row.row.isValid())
-                                 window.rows[row.row.row()].checked = false;
+                             const int at = window.find(row.id);
+                             window.log << "headers " + row.id + " at " + QString::number(at) + ": " + headers.subject;
+                             if (at >= 0)
+                                 window.rows[at].checked = false;
                          });
         QObject::connect(&session, &Pop3Session::mailDeleted, &session, [this](const MailRowRef &row) {
             window.log << "deleted " + row.id;
-            window.remove(row.row.row());
+            window.remove(window.find(row.id));
         });
         QObject::connect(&session, &Pop3Session::messageRead, &session,
                          [this](const MailRowRef &, const HeaderFields &headers, const QList<QByteArray> &lines) {

@@ -137,10 +137,16 @@ public:
     // tells the order of the rows shown (after a listing, a switch of
     // Decode Headers, the automatic headers).
     void reapplySort();
-    // A row whose message the server has deleted: removes it without running
-    // the change handler and takes its mark out of CheckedCount (a row that
-    // was not checked leaves CheckedCount as it is; it never goes below 0).
+    // A row whose message the server has deleted: takes its mark out of
+    // CheckedCount at once (a row that was not checked leaves CheckedCount
+    // as it is; it never goes below 0), without running the change handler;
+    // the row leaves the list at applyReplies, with the others deleted in
+    // the same read. removeDeletedMailRow does both at once.
+    void markMailRowDeleted(int row);
     void removeDeletedMailRow(int row);
+    // Shows what the replies of one read did to the rows: the rows deleted
+    // leave the list together.
+    void applyReplies();
     // Empties the list; with the rows go their marks.
     void removeAllMailRows();
     // Sets up mailInfo's columns and model and binds the list's and the two

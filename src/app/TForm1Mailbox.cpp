@@ -114,17 +114,15 @@ MailRowRef TForm1::mailRowRef(int row) const
 {
     if (row < 0 || row >= mailModel->count())
         return {};
-    return {QPersistentModelIndex(mailModel->index(row, MailListModel::IdColumn)), mailModel->subItem(row, MailRow::Id)};
+    return {mailModel->subItem(row, MailRow::Id)};
 }
 
 int TForm1::mailRowOf(const MailRowRef &ref) const
 {
     if (ref.id.isEmpty())
         return -1;
-    // The row followed sorts and removals; after a new listing, which
-    // replaced all rows, the message is looked up by its number.
-    if (ref.row.isValid() && mailModel->subItem(ref.row.row(), MailRow::Id) == ref.id)
-        return ref.row.row();
+    // Within a connection a number always names the same message, whatever
+    // sorting, removals or a new listing did to the rows.
     return mailModel->rowOfId(ref.id);
 }
 
@@ -269,10 +267,35 @@ void TForm1::checkMatchingAccepted()
             QStringLiteral(" Check Matching: checked %1 more row(s) (%2 match).").arg(now).arg(rows.size()));
 }
 
+void TForm1::markMailRowDeleted(int row)
+{
+    if (mailModel->markRowDeleted(row) && CheckedCount > 0)
+        --CheckedCount;
+}
+
 void TForm1::removeDeletedMailRow(int row)
 {
-    if (mailModel->removeMailRow(row) && CheckedCount > 0)
-        --CheckedCount;
+    markMailRowDeleted(row);
+    applyReplies();
+}
+
+void TForm1::applyReplies()
+{
+    if (!mailModel->hasDeletedRows())
+        return;
+    throttleListRepaint();
+    // The current row, when deleted, passes to the nearest row kept, as it
+    // would for a removal of that row alone, without scrolling the list.
+    const QModelIndex current = mailInfo->currentIndex();
+    if (current.isValid() && mailModel->mailRow(current.row()).deleted) {
+        const int next = mailModel->nearestKeptRow(current.row());
+        const bool scrolls = mailInfo->hasAutoScroll();
+        mailInfo->setAutoScroll(false);
+        mailInfo->selectionModel()->setCurrentIndex(
+            next >= 0 ? mailModel->index(next, current.column()) : QModelIndex(), QItemSelectionModel::NoUpdate);
+        mailInfo->setAutoScroll(scrolls);
+    }
+    mailModel->removeDeletedRows();
 }
 
 void TForm1::removeAllMailRows()

@@ -152,6 +152,7 @@ void TForm1::cSockRead(QObject *Sender, TClientWinSocket *Socket)
 void TForm1::HandleReplyLine(char FirstChar, std::uint8_t State, const QByteArray &Line)
 {
     session->HandleReplyLine(FirstChar, State, Line);
+    applyReplies();
 }
 
 void TForm1::AppendStatusText(const QString &text)
@@ -375,8 +376,9 @@ void TForm1::closeEvent(QCloseEvent *event)
     platform::MessageBoxRequest box;
     box.parent = this;
     box.title = QStringLiteral("Warning");
-    box.text = pending == 1 ? QStringLiteral("1 message deleted in this session is still on the server.")
-                            : QStringLiteral("%1 messages deleted in this session are still on the server.").arg(pending);
+    box.text = pending == 1
+                   ? QStringLiteral("1 message deleted in this session is still on the server.")
+                   : QStringLiteral("%1 messages deleted in this session are still on the server.").arg(pending);
     box.informativeText = QStringLiteral(
         "POP3 deletes mail only when the session ends with QUIT.\n"
         "Delete Now: end the session with QUIT, then close. Keep Them: close without QUIT; the messages come back "
@@ -564,13 +566,10 @@ void TForm1::bindSessionEvents()
                     Qt::QueuedConnection);
             });
     connect(s, &Pop3Session::readAbandoned, this, &TForm1::giveBackReadPage);
-    connect(s, &Pop3Session::mailDeleted, this, [this](const MailRowRef &ref) {
-        const int row = mailRowOf(ref);
-        if (row < 0)
-            return;
-        throttleListRepaint();
-        removeDeletedMailRow(row);
-    });
+    // A deleted row leaves the list with the others deleted in the same
+    // read, once the read is handled: one removal, not one per row.
+    connect(s, &Pop3Session::mailDeleted, this, [this](const MailRowRef &ref) { markMailRowDeleted(mailRowOf(ref)); });
+    connect(s, &Pop3Session::repliesHandled, this, &TForm1::applyReplies);
     connect(s, &Pop3Session::deleteBatchEnded, this, [this] { EnableMessageControls(false); });
     // Rows checked while a header batch ran follow it, as Get Header goes
     // through every checked row.

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "mailbox/MailListModel.h"
 
-#include "mailbox/MailRowOrder.h"
 #include "base/WireText.h"
+#include "mailbox/MailRowOrder.h"
 
 #include <algorithm>
 #include <span>
@@ -24,8 +24,7 @@ QString displayText(const QByteArray &raw)
 
 }  // namespace
 
-MailListModel::MailListModel(QObject *parent)
-    : QAbstractTableModel(parent), columnImages{-1, 0, -1, -1, -1, -1}
+MailListModel::MailListModel(QObject *parent) : QAbstractTableModel(parent), columnImages{-1, 0, -1, -1, -1, -1}
 {
 }
 
@@ -166,6 +165,7 @@ int MailListModel::rowOfId(const QByteArray &id) const
 {
     if (!idRowsKnown) {
         idRows.clear();
+        idRowBase = 0;
         idRows.reserve(count());
         for (int r = 0; r < count(); ++r) {
             // The first row of a number, as findRow finds it.
@@ -175,7 +175,11 @@ int MailListModel::rowOfId(const QByteArray &id) const
         }
         idRowsKnown = true;
     }
-    return idRows.value(id, -1);
+    const auto found = idRows.constFind(id);
+    if (found == idRows.cend())
+        return -1;
+    const int row = found.value() - idRowBase;
+    return row >= 0 && row < count() && !rows[row].deleted ? row : -1;
 }
 
 void MailListModel::rowsMoved()
@@ -312,7 +316,7 @@ void MailListModel::setDecodedHeaders(bool on)
 
 void MailListModel::setRowChecked(int row, bool checked)
 {
-    if (row < 0 || row >= count() || rows[row].checked == checked)
+    if (row < 0 || row >= count() || rows[row].checked == checked || (checked && rows[row].deleted))
         return;
     markRow(row, checked);
     const QModelIndex cell = index(row, CheckColumn);
@@ -326,7 +330,7 @@ void MailListModel::setRowsChecked(const QList<int> &rowList, bool checked)
     int high = -1;
     for (int row : rowList) {
         // The change handler may change other marks; look at each row afresh.
-        if (row < 0 || row >= count() || rows[row].checked == checked)
+        if (row < 0 || row >= count() || rows[row].checked == checked || (checked && rows[row].deleted))
             continue;
         markRow(row, checked);
         low = low < 0 ? row : std::min(low, row);
@@ -344,7 +348,7 @@ void MailListModel::setAllChecked(bool checked)
     int low = -1;
     int high = -1;
     for (int row = 0; row < count(); ++row) {
-        if (rows[row].checked == checked)
+        if (rows[row].checked == checked || (checked && rows[row].deleted))
             continue;
         markRow(row, checked);
         if (low < 0)
@@ -361,6 +365,12 @@ bool MailListModel::removeMailRow(int row)
 {
     if (row < 0 || row >= count())
         return false;
+    // Rows marked deleted behind it move up by one.
+    deletedRows.removeOne(row);
+    for (int &marked : deletedRows) {
+        if (marked > row)
+            --marked;
+    }
     restructuring = true;
     rowsMoved();
     beginRemoveRows(QModelIndex(), row, row);
@@ -377,8 +387,121 @@ bool MailListModel::removeMailRow(int row)
     return wasChecked;
 }
 
+bool MailListModel::markRowDeleted(int row)
+{
+    if (row < 0 || row >= count() || rows[row].deleted)
+        return false;
+    MailRow &target = rows[row];
+    target.deleted = true;
+    deletedRows.append(row);
+    const bool wasChecked = target.checked;
+    if (wasChecked)
+        markRow(row, false);
+    return wasChecked;
+}
+
+int MailListModel::nearestKeptRow(int row) const
+{
+    for (int r = row; r < count(); ++r) {
+        if (!rows[r].deleted)
+            return r;
+    }
+    for (int r = std::min(row, count()) - 1; r >= 0; --r) {
+        if (!rows[r].deleted)
+            return r;
+    }
+    return -1;
+}
+
+void MailListModel::removeDeletedRows()
+{
+    if (deletedRows.isEmpty())
+        return;
+    std::sort(deletedRows.begin(), deletedRows.end());
+    // Runs of adjacent rows, last first so the earlier ones keep their place.
+    QList<std::pair<int, int>> runs;
+    for (const int row : std::as_const(deletedRows)) {
+        if (!runs.isEmpty() && runs.last().second + 1 == row)
+            runs.last().second = row;
+        else
+            runs.append({row, row});
+    }
+    restructuring = true;
+    // A run at the start of the list leaves the other rows' numbers known.
+    if (!(runs.size() == 1 && runs.first().first == 0))
+        rowsMoved();
+    // A removal costs the view and every kept index a pass; a reordering
+    // costs one pass for all the runs.
+    constexpr qsizetype MaxSeparateRuns = 8;
+    if (runs.size() <= MaxSeparateRuns) {
+        for (auto run = runs.crbegin(); run != runs.crend(); ++run)
+            removeRun(run->first, run->second);
+    } else {
+        removeScattered();
+    }
+    deletedRows.clear();
+    restructuring = false;
+}
+
+void MailListModel::removeRun(int first, int last)
+{
+    beginRemoveRows(QModelIndex(), first, last);
+    // Rows marked deleted carry no mark. A run at the start goes without
+    // moving the others (a batch deletes in list order); a later one moves
+    // only the rows behind it, as raw memory.
+    if (idRowsKnown && first == 0) {
+        for (int r = first; r <= last; ++r) {
+            const auto found = idRows.constFind(rows[r].texts[MailRow::Id]);
+            if (found != idRows.cend() && found.value() - idRowBase == r)
+                idRows.erase(found);
+        }
+        idRowBase += last - first + 1;
+    }
+    rows.remove(first, last - first + 1);
+    if (firstCheckedHint > last)
+        firstCheckedHint -= last - first + 1;
+    else if (firstCheckedHint > first)
+        firstCheckedHint = first;
+    endRemoveRows();
+}
+
+void MailListModel::removeScattered()
+{
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    const int total = count();
+    const int kept = total - int(deletedRows.size());
+    std::vector<int> newRowOf(static_cast<size_t>(total));
+    QList<MailRow> ordered;
+    ordered.reserve(total);
+    for (int r = 0, next = 0; r < total; ++r) {
+        if (!rows[r].deleted) {
+            newRowOf[static_cast<size_t>(r)] = next++;
+            ordered.append(std::move(rows[r]));
+        }
+    }
+    for (int r = 0, next = kept; r < total; ++r) {
+        if (rows[r].deleted) {
+            newRowOf[static_cast<size_t>(r)] = next++;
+            ordered.append(std::move(rows[r]));
+        }
+    }
+    rows.swap(ordered);
+    firstCheckedHint = 0;
+    const QModelIndexList before = persistentIndexList();
+    QModelIndexList after;
+    after.reserve(before.size());
+    for (const QModelIndex &old : before)
+        after.append(index(newRowOf[static_cast<size_t>(old.row())], old.column()));
+    changePersistentIndexList(before, after);
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+    beginRemoveRows(QModelIndex(), kept, total - 1);
+    rows.resize(kept);
+    endRemoveRows();
+}
+
 void MailListModel::removeAllMailRows()
 {
+    deletedRows.clear();
     restructuring = true;
     rowsMoved();
     beginResetModel();
@@ -393,6 +516,8 @@ void MailListModel::sortRows(int column, bool ascending)
 {
     if (column < IdColumn || column > BytesColumn)
         return;
+    // Rows marked deleted go first: they have no place in any order.
+    removeDeletedRows();
     restructuring = true;
     emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
     const std::vector<int> order = MailRowOrder::sortedOrder(rows, column, ascending, showDecoded);

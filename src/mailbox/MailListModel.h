@@ -21,7 +21,10 @@
 // The window learns of every row change through the change handler, which
 // runs synchronously after each change of a row's mark or texts and once per
 // added row, before the operation goes on to the next row. Removing rows and
-// sorting run no handler. The number of checked rows is kept as marks change,
+// sorting run no handler. Rows whose messages were deleted leave the list
+// together (markRowDeleted, then removeDeletedRows): one removal for a run of
+// adjacent rows, not one per row, so a batch over many rows costs time in
+// proportion to its rows, not to its rows times the list. The number of checked rows is kept as marks change,
 // so reading it costs nothing however long the list is.
 class MailListModel : public QAbstractTableModel {
     Q_OBJECT
@@ -58,8 +61,8 @@ public:
     QList<int> checkedRows() const;
     // The first row whose sub-item equals the text byte for byte, or -1.
     int findRow(QByteArrayView text, int subItem) const;
-    // findRow(id, 0) without a scan: a lookup kept until rows are added,
-    // removed or sorted.
+    // findRow(id, 0) without a scan, for a row not marked deleted: a lookup
+    // kept until rows are added, removed or sorted.
     int rowOfId(const QByteArray &id) const;
     // Whether a header came for the row.
     bool hasHeader(int row) const;
@@ -87,6 +90,20 @@ public:
     void setAllChecked(bool checked);
     // Removes one row; returns whether it was checked. Runs no change handler.
     bool removeMailRow(int row);
+    // The server deleted the row's message: its mark goes off at once (so
+    // nothing takes the row any more) and it is no longer found by number,
+    // but it stays in the list until removeDeletedRows. Returns whether it
+    // was checked. Runs no change handler.
+    bool markRowDeleted(int row);
+    bool hasDeletedRows() const { return !deletedRows.isEmpty(); }
+    // The row nearest to row that is not marked deleted: the next one after
+    // it, else the one before; -1 when there is none.
+    int nearestKeptRow(int row) const;
+    // Removes every row marked deleted, in one removal per run of adjacent
+    // rows; past a few runs, in one reordering that gathers them at the end
+    // and one removal. Other rows keep their order; the selection and other
+    // kept indexes follow their rows. Runs no change handler.
+    void removeDeletedRows();
     void removeAllMailRows();
     // Sorts all rows by a column (1 to 5); rows that compare equal keep
     // their order, and the selection follows its rows.
@@ -108,15 +125,21 @@ private:
                       const QByteArray &shownDecoded);
     void notifyChange();
     void rowsMoved();
+    void removeRun(int first, int last);
+    void removeScattered();
 
     QList<MailRow> rows;
+    // Rows marked deleted and not yet removed.
+    QList<int> deletedRows;
     int checkedTotal = 0;
     // No row before this index is checked: the next checked row is found
     // without scanning the rows a batch has already worked through.
     mutable int firstCheckedHint = 0;
-    // Row of each message number, built when first asked for after a change
-    // of the rows' order.
+    // Row of each message number (plus idRowBase), built when first asked
+    // for after a change of the rows' order. Rows removed from the start of
+    // the list (a batch deletes in list order) only move the base.
     mutable QHash<QByteArray, int> idRows;
+    mutable int idRowBase = 0;
     mutable bool idRowsKnown = false;
     bool restructuring = false;
     bool showDecoded = false;

@@ -22,6 +22,9 @@ struct MailRow {
     bool checked = false;
     // Whether a header came for the row (its texts may still be empty).
     bool headed = false;
+    // The server deleted its message; the row leaves the list with the
+    // others deleted in the same read.
+    bool deleted = false;
 
     // The three decoded texts as `decoded` keeps them; a NUL byte inside one
     // becomes a blank (a one-line text shows none anyway).

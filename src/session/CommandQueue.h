@@ -4,17 +4,16 @@
 #include "session/SessionState.h"
 
 #include <QByteArray>
-#include <QPersistentModelIndex>
 #include <QString>
 
 #include <cstdint>
 #include <deque>
 
-// A row of the mailbox list a command acts on: its message number, which
-// names the same message for the whole connection, and its place in the
-// list's model, followed through sorting and removals.
+// A row of the mailbox list a command acts on, by its message number, which
+// names the same message for the whole connection: the window finds the row
+// by it, however the list was sorted or shrunk since. No model index is
+// kept per command, which every removal and sort would have to move.
 struct MailRowRef {
-    QPersistentModelIndex row;
     QByteArray id;
 };
 

@@ -338,6 +338,12 @@ void Pop3Session::showReceived(const QByteArray &chunk)
 
 void Pop3Session::handleReceivedBytes(QByteArray chunk)
 {
+    dispatchReceivedBytes(std::move(chunk));
+    emit repliesHandled();
+}
+
+void Pop3Session::dispatchReceivedBytes(QByteArray chunk)
+{
     if (isHidden(SessionState))
         shownText.reset();
     else

@@ -142,7 +142,8 @@ public:
     // --- what arrives ---
     // Takes everything that has arrived on the connection.
     void cSockRead(QObject *Sender, TClientWinSocket *Socket);
-    // One read's bytes: shown, split into lines and dispatched.
+    // One read's bytes: shown, split into lines and dispatched; then
+    // repliesHandled.
     void handleReceivedBytes(QByteArray chunk);
     // The dispatcher: one received line (without its break), its first byte
     // and the state it is judged in.
@@ -227,6 +228,10 @@ signals:
     void deleteBatchEnded();
     // The server answered QUIT (ok: "+OK", the deletions are made).
     void quitAnswered(bool ok);
+    // Every line of one read was handled: what the replies in it did to the
+    // rows can be shown together (the window removes the rows deleted in it
+    // in one go, and repaints once).
+    void repliesHandled();
 
 private:
     void bindSocket();
@@ -269,6 +274,7 @@ private:
 
     // --- what arrives ---
     void showReceived(const QByteArray &chunk);
+    void dispatchReceivedBytes(QByteArray chunk);
     void dispatchLines(QList<QByteArray> &lines);
     void handleEndMarker();
     void handleStatusLine(char FirstChar, std::uint8_t State, const QByteArray &Line);

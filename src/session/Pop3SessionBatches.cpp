@@ -102,10 +102,9 @@ void Pop3Session::sendDeletes()
 
 bool Pop3Session::sendNextDelete()
 {
-    while (const std::optional<MailRowRef> next = deleteBatch.takeNext()) {
-        // Gone from the list (a new listing, Save & Quit): not to be deleted.
-        if (!next->row.isValid())
-            continue;
+    // A new listing and Save & Quit, which empty the list, end the batch
+    // before its rows are gone.
+    if (const std::optional<MailRowRef> next = deleteBatch.takeNext()) {
         const QString n = decodeWireText(next->id);
         emit consoleEntry(QStringLiteral("DELE ") + n);
         deleteBatch.commandSent();
@@ -161,7 +160,7 @@ void Pop3Session::startAutoHeaders(const QList<QByteArray> &ids)
     QList<MailRowRef> rows;
     rows.reserve(ids.size());
     for (const QByteArray &id : ids)
-        rows.append({QPersistentModelIndex(), id});
+        rows.append({id});
     autoBatch.start(rows, false, ++batchesStarted);
     carryOnAutoHeaders();
 }
