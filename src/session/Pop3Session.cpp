@@ -7,6 +7,7 @@
 #include "session/TClientSocket.h"
 #include "session/TClientWinSocket.h"
 
+#include <QElapsedTimer>
 #include <QSet>
 #include <QSslCertificate>
 
@@ -92,6 +93,10 @@ void Pop3Session::bindSocket()
         login(window->userName(), window->password());
     };
     sock->OnDisconnect = [this](QObject *, TClientWinSocket *s) {
+        // What came before the end is the server's last word: handled first,
+        // unless the end came from handling it.
+        if (!dispatching)
+            handleUnhandled(false);
         // A failed STLS handshake says why, as on a TLS port.
         if (loginStep == LoginStep::Handshake && s && !s->TlsFailure().isEmpty())
             emit consoleEntry(s->TlsFailure());
@@ -112,6 +117,8 @@ void Pop3Session::forgetConnection()
     // one, and nothing in flight will be answered.
     ++connectionsEnded;
     replyAssembler.clear();
+    unhandled.clear();
+    unhandledFrom = 0;
     shownText.reset();
     inFlight.clear();
     abandonHeaderBatch();
@@ -320,11 +327,51 @@ void Pop3Session::cSockRead(QObject *, TClientWinSocket *Socket)
     // Everything that has arrived is taken before returning: Qt announces
     // only bytes that come later.
     for (;;) {
-        QByteArray chunk = Socket->ReceivePending();
+        const QByteArray chunk = Socket->ReceivePending();
         if (chunk.isEmpty())
             break;
-        handleReceivedBytes(std::move(chunk));
+        if (unhandledFrom > 0 && unhandledFrom == unhandled.size()) {
+            unhandled.clear();
+            unhandledFrom = 0;
+        }
+        unhandled.append(chunk);
     }
+    handleUnhandled(true);
+}
+
+void Pop3Session::handleUnhandled(bool sliced)
+{
+    // Handed on in pieces of a size a line assembler and the console take
+    // in stride; a reply cut between two pieces is put together as one cut
+    // between two reads is.
+    constexpr qsizetype Piece = 16 * 1024;
+    QElapsedTimer slice;
+    slice.start();
+    bool handled = false;
+    while (unhandledFrom < unhandled.size()) {
+        if (sliced && handled && slice.elapsed() >= readSliceMs) {
+            if (!std::exchange(handlingPosted, true))
+                QMetaObject::invokeMethod(
+                    this,
+                    [this] {
+                        handlingPosted = false;
+                        handleUnhandled(true);
+                    },
+                    Qt::QueuedConnection);
+            break;
+        }
+        const qsizetype size = std::min(Piece, unhandled.size() - unhandledFrom);
+        QByteArray piece = unhandled.mid(unhandledFrom, size);
+        unhandledFrom += size;
+        dispatchReceivedBytes(std::move(piece));
+        handled = true;
+    }
+    if (unhandledFrom >= unhandled.size()) {
+        unhandled.clear();
+        unhandledFrom = 0;
+    }
+    if (handled)
+        emit repliesHandled();
 }
 
 void Pop3Session::showReceived(const QByteArray &chunk)
@@ -343,6 +390,14 @@ void Pop3Session::handleReceivedBytes(QByteArray chunk)
 }
 
 void Pop3Session::dispatchReceivedBytes(QByteArray chunk)
+{
+    const bool outer = !std::exchange(dispatching, true);
+    dispatchRead(std::move(chunk));
+    if (outer)
+        dispatching = false;
+}
+
+void Pop3Session::dispatchRead(QByteArray chunk)
 {
     if (isHidden(SessionState))
         shownText.reset();
@@ -397,6 +452,8 @@ void Pop3Session::dispatchLines(QList<QByteArray> &lines)
         line = QByteArray();  // collected where needed; freed as it goes
         if (std::exchange(dropRestOfRead, false)) {
             replyAssembler.clear();
+            unhandled.clear();
+            unhandledFrom = 0;
             return;
         }
     }

@@ -140,8 +140,13 @@ public:
     bool sendTyped(const QString &typed);
 
     // --- what arrives ---
-    // Takes everything that has arrived on the connection.
+    // Takes everything that has arrived on the connection, and handles it a
+    // slice of time at a time: what is left after readSliceMs is handled
+    // from the event loop, so a long run of replies (a pipelined batch over
+    // many rows) never keeps the window from answering the user.
     void cSockRead(QObject *Sender, TClientWinSocket *Socket);
+    // Bytes taken from the connection and not yet handled.
+    qsizetype bytesWaiting() const { return unhandled.size() - unhandledFrom; }
     // One read's bytes: shown, split into lines and dispatched; then
     // repliesHandled.
     void handleReceivedBytes(QByteArray chunk);
@@ -161,12 +166,13 @@ public:
     // batch runs one command at a time and no CAPA is sent.
     void setPipelining(bool on) { pipeliningAllowed = on; }
     bool pipelining() const { return pipeliningAllowed; }
-    // How many commands of a pipelined batch may await their replies. A
-    // command is at most a few dozen bytes, so a whole window (some 16 KB)
-    // fits in the TCP buffers: sending it can never wait on a server that
-    // waits for its replies to be read, and the replies are read as they
-    // come, so the server never waits on us either.
-    int pipelineWindow = 1024;
+    // How many commands of a pipelined batch may await their replies.
+    // 8,192 keeps a 50 ms round trip from being the limit below some
+    // 160,000 commands a second; Qt writes and reads the socket whenever it
+    // can, so neither side ever waits on the other.
+    int pipelineWindow = 8192;
+    // How long one turn of the event loop may spend on what arrived.
+    int readSliceMs = 15;
 
     // What a server may send before the connection is given up as hostile:
     // a line, a status line (while no reply body is being collected) and
@@ -275,6 +281,10 @@ private:
     // --- what arrives ---
     void showReceived(const QByteArray &chunk);
     void dispatchReceivedBytes(QByteArray chunk);
+    void dispatchRead(QByteArray chunk);
+    // Handles what was taken from the connection: all of it, or (sliced)
+    // until readSliceMs have passed, the rest from the event loop.
+    void handleUnhandled(bool sliced);
     void dispatchLines(QList<QByteArray> &lines);
     void handleEndMarker();
     void handleStatusLine(char FirstChar, std::uint8_t State, const QByteArray &Line);
@@ -319,6 +329,13 @@ private:
     int pendingDeletions = 0;
 
     LineAssembler replyAssembler;
+    // Bytes taken from the connection, handled from unhandledFrom on.
+    QByteArray unhandled;
+    qsizetype unhandledFrom = 0;
+    bool handlingPosted = false;
+    // Received bytes are being handled: a connection closed from in there
+    // (given up, found empty) takes nothing more of them.
+    bool dispatching = false;
     // The received text the console shows, decoded as one stream.
     WireTextStream shownText;
     qint64 collectedBytes = 0;
