@@ -66,6 +66,7 @@ private slots:
     void typedRetrDuringDeleteBatch();
     void lostConnectionEndsDeleteBatch();
     void statusTextStaysBounded();
+    void slicedRepliesBeforeTheEnd();
     void decodedReadFetchesSmallMessagesWhole();
     void deleteBatchWaitingForCapabilitiesOutlivesEarlierReply();
 
@@ -956,6 +957,33 @@ void SessionTest::statusTextStaysBounded()
     QTRY_VERIFY(s.w.msgBar->text().size() > TForm1::MaxStatusTextLength - 6);
     QVERIFY(s.w.msgBar->text().size() <= TForm1::MaxStatusTextLength);
     QVERIFY(s.w.msgBar->text().endsWith(QStringLiteral(" Done.")));
+}
+
+void SessionTest::slicedRepliesBeforeTheEnd()
+{
+    // Replies handled a slice at a time (here one piece a turn): a long
+    // answer to a typed LIST, then the server hangs up. Every line of the
+    // answer is handled, in order, before the end of the connection is.
+    Session s;
+    QVERIFY(s.start());
+    s.w.session->readSliceMs = 0;
+    QByteArrayList reply{"+OK"};
+    for (int i = 1; i <= 30000; ++i)
+        reply << QByteArray::number(i) + " 100";
+    reply << ".";
+    s.server.expect("LIST").reply(reply).close();
+    int waitingSeen = 0;
+    QObject::connect(s.w.session, &Pop3Session::repliesHandled, [&] {
+        waitingSeen = std::max(waitingSeen, int(s.w.session->bytesWaiting()));
+    });
+    s.type(QStringLiteral("LIST"));
+    QTRY_VERIFY(!s.w.cSock->Active());
+    QVERIFY(waitingSeen > 0);
+    const QString log = s.w.Memo1->text();
+    const qsizetype last = log.lastIndexOf(QStringLiteral("30000 100"));
+    QVERIFY(last > log.lastIndexOf(QStringLiteral("29999 100")));
+    QVERIFY(log.indexOf(QStringLiteral("\n."), last) > last);
+    QCOMPARE(s.w.session->bytesWaiting(), 0);
 }
 
 void SessionTest::decodedReadFetchesSmallMessagesWhole()
