@@ -58,8 +58,7 @@ struct Client {
     TForm1 &w;
     QList<Viewed> viewed;
 
-    Client(const DovecotServer &server, const QString &password, const QByteArray &settings = QByteArray())
-        : w(*f.form)
+    Client(const DovecotServer &server, const QString &password, const QByteArray &settings = QByteArray()) : w(*f.form)
     {
         if (!settings.isEmpty()) {
             QFile ini(f.dir.filePath(QStringLiteral("Tarnbeck.ini")));
@@ -82,7 +81,10 @@ struct Client {
         return QTest::qWaitFor([&] { return w.session->state() == ssIdle && w.mailModel->count() == rows; }, 15000);
     }
 
-    bool idle() { return QTest::qWaitFor([&] { return w.session->state() == ssIdle; }, 15000); }
+    bool idle()
+    {
+        return QTest::qWaitFor([&] { return w.session->state() == ssIdle; }, 15000);
+    }
 
     // Selects one row and presses Read Mail: the lines the viewer was given,
     // or nothing when no viewer opened.
@@ -280,8 +282,7 @@ void DovecotIntegrationTest::cleanMailbox()
     again.w.mailModel->setRowChecked(1, true);
     again.w.btnHeaderClick();
     QVERIFY(again.idle());
-    QCOMPARE(again.w.mailModel->subItem(1, 1),
-             ScanHeaders(topLines(MailboxGenerator::message(kSeed, 2), 0)).subject);
+    QCOMPARE(again.w.mailModel->subItem(1, 1), ScanHeaders(topLines(MailboxGenerator::message(kSeed, 2), 0)).subject);
 }
 
 // Header bytes that look like reply lines when a lone CR or a NUL is taken
@@ -447,7 +448,8 @@ void DovecotIntegrationTest::pipelinedBatches()
         if (doomed.contains(message))
             continue;
         const QByteArray raw = MailboxGenerator::message(kSeed, message);
-        QCOMPARE(again.w.mailModel->subItem(row, MailRow::Bytes), QByteArray::number(MailboxGenerator::virtualSize(raw)));
+        QCOMPARE(again.w.mailModel->subItem(row, MailRow::Bytes),
+                 QByteArray::number(MailboxGenerator::virtualSize(raw)));
         QCOMPARE(again.w.mailModel->subItem(row, MailRow::Subject), ScanHeaders(topLines(raw, 0)).subject);
         ++row;
     }
@@ -494,7 +496,8 @@ void DovecotIntegrationTest::deleteEveryOtherOfMany()
     QVERIFY(again.listed(count / 2));
     for (int row = 0; row < count / 2; ++row) {
         const QByteArray raw = MailboxGenerator::message(kSeed, 2 * row + 1);
-        QCOMPARE(again.w.mailModel->subItem(row, MailRow::Bytes), QByteArray::number(MailboxGenerator::virtualSize(raw)));
+        QCOMPARE(again.w.mailModel->subItem(row, MailRow::Bytes),
+                 QByteArray::number(MailboxGenerator::virtualSize(raw)));
     }
 }
 
@@ -513,12 +516,10 @@ void DovecotIntegrationTest::automaticHeadersAndOneSender()
     QVERIFY2(server.start(&why), qPrintable(why));
     const QByteArray settings = "[Default]\r\nAutoHeaders=1\r\n";
     const auto headersIn = [](Client &client, int rows) {
-        return client.listed(rows) && QTest::qWaitFor(
-                                          [&] {
-                                              return !client.w.session->autoHeadersRunning() &&
-                                                     client.w.session->commandsInFlight() == 0;
-                                          },
-                                          30000);
+        return client.listed(rows) &&
+               QTest::qWaitFor(
+                   [&] { return !client.w.session->autoHeadersRunning() && client.w.session->commandsInFlight() == 0; },
+                   30000);
     };
     // Each row against the message its number names: byte for byte.
     const auto ownHeaders = [](Client &client) {
@@ -566,7 +567,7 @@ void DovecotIntegrationTest::automaticHeadersAndOneSender()
     c.f.desktop.setNextAnswer(platform::BoxButton::Yes);
     c.w.btnDeleteClick();
     QVERIFY(c.f.desktop.boxes.last().informativeText.startsWith(QString::number(fromSender.size()) +
-                                                                  QStringLiteral(" messages:\nID ")));
+                                                                QStringLiteral(" messages:\nID ")));
     QTRY_VERIFY_WITH_TIMEOUT(!c.w.session->deleteConfirmed(), 30000);
     QCOMPARE(c.w.mailModel->count(), count - int(fromSender.size()));
     c.w.btnQuitClick();
@@ -584,7 +585,8 @@ void DovecotIntegrationTest::automaticHeadersAndOneSender()
             continue;
         const QByteArray raw = MailboxGenerator::message(kSeed, message);
         const HeaderFields expected = ScanHeaders(topLines(raw, 0));
-        QCOMPARE(again.w.mailModel->subItem(row, MailRow::Bytes), QByteArray::number(MailboxGenerator::virtualSize(raw)));
+        QCOMPARE(again.w.mailModel->subItem(row, MailRow::Bytes),
+                 QByteArray::number(MailboxGenerator::virtualSize(raw)));
         QCOMPARE(again.w.mailModel->subItem(row, MailRow::Subject), expected.subject);
         QCOMPARE(again.w.mailModel->subItem(row, MailRow::From), expected.sender);
         QCOMPARE(again.w.mailModel->subItem(row, MailRow::To), expected.recipient);

@@ -973,9 +973,8 @@ void SessionTest::slicedRepliesBeforeTheEnd()
     reply << ".";
     s.server.expect("LIST").reply(reply).close();
     int waitingSeen = 0;
-    QObject::connect(s.w.session, &Pop3Session::repliesHandled, [&] {
-        waitingSeen = std::max(waitingSeen, int(s.w.session->bytesWaiting()));
-    });
+    QObject::connect(s.w.session, &Pop3Session::repliesHandled,
+                     [&] { waitingSeen = std::max(waitingSeen, int(s.w.session->bytesWaiting())); });
     s.type(QStringLiteral("LIST"));
     QTRY_VERIFY(!s.w.cSock->Active());
     QVERIFY(waitingSeen > 0);

@@ -539,7 +539,7 @@ void Pop3Session::handleEndMarker()
         if (autoBatch.owns(done.batch)) {
             // The next row goes out at once, keeping the pipeline full;
             // " Done." once its last reply has come.
-            sendAutoHeaders();
+            sendAutoHeaders(PerReply);
             if (autoBatch.hasRowsLeft() || autoBatch.inFlight() > 0) {
                 finish = false;
                 SessionState = ssIdle;
@@ -550,7 +550,7 @@ void Pop3Session::handleEndMarker()
         } else if (headerBatch.owns(done.batch)) {
             // The batch's next rows go out; " Done." only once the last of
             // its replies has come.
-            sendHeaders();
+            sendHeaders(PerReply);
             if (headerBatch.hasRowsLeft() || headerBatch.inFlight() > 0) {
                 finish = false;
             } else {

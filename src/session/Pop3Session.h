@@ -263,8 +263,14 @@ private:
     void askCapabilities();
     void capabilitiesKnown(bool pipelines);
     int batchWindow() const;
-    void sendHeaders();
-    void sendDeletes();
+    // A batch's next commands, up to its window and at most `most` of them:
+    // a burst when it starts, then two for each reply, so the window opens
+    // as fast as the replies come and sending never holds up the window
+    // longer than handling the replies does.
+    static constexpr int StartBurst = 256;
+    static constexpr int PerReply = 2;
+    void sendHeaders(int most = StartBurst);
+    void sendDeletes(int most = StartBurst);
     bool sendNextDelete();
     void deleteStep();
     void abandonHeaderBatch();
@@ -273,7 +279,7 @@ private:
     // The automatic batch sends what its window allows, unless the user's
     // commands go first; it ends when every row had its reply.
     void carryOnAutoHeaders();
-    void sendAutoHeaders();
+    void sendAutoHeaders(int most = StartBurst);
     bool autoHeadersYield() const;
     void noteTypedReply(const QByteArray &verb);
     void forgetConnection();

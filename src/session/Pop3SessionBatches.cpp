@@ -44,10 +44,10 @@ void Pop3Session::fetchHeader(const MailRowRef &row, RowBatch &batch)
                  "TOP " + row.id + " 0" + kCrLf);
 }
 
-void Pop3Session::sendHeaders()
+void Pop3Session::sendHeaders(int most)
 {
     const int window = batchWindow();
-    while (headerBatch.isRunning() && headerBatch.inFlight() < window) {
+    for (int sent = 0; sent < most && headerBatch.isRunning() && headerBatch.inFlight() < window; ++sent) {
         const std::optional<MailRowRef> next = headerBatch.takeNext();
         if (!next)
             break;
@@ -93,10 +93,10 @@ void Pop3Session::rowsUnchecked(const QList<QByteArray> &ids)
     }
 }
 
-void Pop3Session::sendDeletes()
+void Pop3Session::sendDeletes(int most)
 {
     const int window = batchWindow();
-    while (DeleteConfirmed && deleteBatch.inFlight() < window && sendNextDelete()) {
+    for (int sent = 0; sent < most && DeleteConfirmed && deleteBatch.inFlight() < window && sendNextDelete(); ++sent) {
     }
 }
 
@@ -132,7 +132,7 @@ void Pop3Session::deleteStep()
     // The batch's next rows or its end, unless a command started meanwhile
     // has ended it already.
     if (DeleteConfirmed) {
-        sendDeletes();
+        sendDeletes(PerReply);
         if (deleteBatch.inFlight() == 0)
             endDeleteBatch();
     }
@@ -181,7 +181,7 @@ bool Pop3Session::autoHeadersYield() const
            inFlight.count(ssWaitPass) > 0 || inFlight.count(ssWaitGreeting) > 0 || inFlight.count(ssWaitStls) > 0;
 }
 
-void Pop3Session::sendAutoHeaders()
+void Pop3Session::sendAutoHeaders(int most)
 {
     if (!autoBatch.hasRowsLeft() || autoHeadersYield())
         return;
@@ -191,7 +191,7 @@ void Pop3Session::sendAutoHeaders()
         return;
     }
     const int window = batchWindow();
-    while (autoBatch.inFlight() < window) {
+    for (int sent = 0; sent < most && autoBatch.inFlight() < window; ++sent) {
         const std::optional<MailRowRef> next = autoBatch.takeNext();
         if (!next)
             break;
