@@ -625,7 +625,7 @@ QString sizeText(qint64 bytes)
 // The parts between the delimiter lines of a boundary.
 struct Split {
     QList<Range> parts;
-    bool more = false;   // parts past MaxParts were left out
+    bool more = false;  // parts past MaxParts were left out
 };
 
 Split splitParts(const Lines &lines, Range body, const QByteArray &boundary)

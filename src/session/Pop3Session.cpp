@@ -59,6 +59,16 @@ QList<ListingEntry> listedOnce(const QList<QByteArray> &lines)
 
 }  // namespace
 
+Pop3Session::SendingHeld::SendingHeld(TClientSocket *socket) : connection(socket->Socket())
+{
+    connection->HoldSending();
+}
+
+Pop3Session::SendingHeld::~SendingHeld()
+{
+    connection->ReleaseSending();
+}
+
 Pop3Session::Pop3Session(SessionWindow *window, QObject *parent)
     : QObject(parent), window(window), sock(new TClientSocket(this))
 {
@@ -345,6 +355,7 @@ void Pop3Session::handleUnhandled(bool sliced)
     // in stride; a reply cut between two pieces is put together as one cut
     // between two reads is.
     constexpr qsizetype Piece = 16 * 1024;
+    const SendingHeld together(sock);
     QElapsedTimer slice;
     slice.start();
     bool handled = false;
@@ -385,6 +396,7 @@ void Pop3Session::showReceived(const QByteArray &chunk)
 
 void Pop3Session::handleReceivedBytes(QByteArray chunk)
 {
+    const SendingHeld together(sock);
     dispatchReceivedBytes(std::move(chunk));
     emit repliesHandled();
 }

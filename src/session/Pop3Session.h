@@ -240,6 +240,18 @@ signals:
     void repliesHandled();
 
 private:
+    // Commands sent while one is alive leave together when the last ends.
+    class SendingHeld {
+    public:
+        explicit SendingHeld(TClientSocket *socket);
+        ~SendingHeld();
+        SendingHeld(const SendingHeld &) = delete;
+        SendingHeld &operator=(const SendingHeld &) = delete;
+
+    private:
+        TClientWinSocket *connection;
+    };
+
     void bindSocket();
     void send(const QByteArray &text, const MailRowRef &target = {});
     // Sends a command line and queues the reply it will get.

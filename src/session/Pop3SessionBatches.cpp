@@ -29,6 +29,7 @@ void Pop3Session::fetchHeaders(const QList<MailRowRef> &rows)
     headerBatch.start(rows, true, ++batchesStarted);
     if (!headerBatch.isRunning())
         return;
+    const SendingHeld together(sock);
     if (!waitForCapabilities(HeaderBatchWaits, headerBatch.rowsLeft()))
         sendHeaders();
 }
@@ -80,6 +81,7 @@ void Pop3Session::deleteRows(const QList<MailRowRef> &rows, bool byCheck)
     abandonHeaderBatch();
     if (waitForCapabilities(DeleteBatchWaits, deleteBatch.rowsLeft()))
         return;
+    const SendingHeld together(sock);
     sendDeletes();
     if (deleteBatch.inFlight() == 0)
         abandonDeleteBatch();
@@ -162,6 +164,7 @@ void Pop3Session::startAutoHeaders(const QList<QByteArray> &ids)
     for (const QByteArray &id : ids)
         rows.append({id});
     autoBatch.start(rows, false, ++batchesStarted);
+    const SendingHeld together(sock);
     carryOnAutoHeaders();
 }
 

@@ -163,7 +163,10 @@ qint64 TClientWinSocket::SendString(const QByteArray &text)
         // Out at once, as a send on the socket itself would be: the server
         // starts on a command while the handler that sent it goes on. A
         // failure here is reported by the socket's error signal.
-        s->flush();
+        if (sendingHeld > 0)
+            sendingOwed = true;
+        else
+            s->flush();
         return accepted;
     }
 
@@ -175,6 +178,12 @@ qint64 TClientWinSocket::SendString(const QByteArray &text)
     if (left != 0)
         throw ESocketError(TClientSocket::socketErrorText(message, left, apiName(TErrorEvent::eeSend)));
     return 0;
+}
+
+void TClientWinSocket::ReleaseSending()
+{
+    if (sendingHeld > 0 && --sendingHeld == 0 && std::exchange(sendingOwed, false) && connected && socket && !closing)
+        socket->flush();
 }
 
 QByteArray TClientWinSocket::ReceivePending()

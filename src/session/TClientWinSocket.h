@@ -35,6 +35,11 @@ public:
     // Hands all bytes to the connection; gives the number accepted (0 when not
     // connected).
     qint64 SendString(const QByteArray &text);
+    // While held, what SendString hands over goes out once the last hold is
+    // released (or when Qt gets to it), not with a system call of its own
+    // each: many commands sent in one go leave in few packets.
+    void HoldSending() { ++sendingHeld; }
+    void ReleaseSending();
     // All bytes now pending on the connection (empty when not connected).
     QByteArray ReceivePending();
     // The connected peer's numeric address, or empty; never fails.
@@ -148,6 +153,8 @@ private:
     // Set while OnDisconnect runs for the current socket, so that nothing
     // closes it a second time.
     bool closing = false;
+    int sendingHeld = 0;
+    bool sendingOwed = false;
     QString peerText;
     // Qt reads a reset as the peer's orderly close. The read notifier of the
     // connected socket is watched so that the pending socket error (errno),
