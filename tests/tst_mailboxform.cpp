@@ -99,8 +99,7 @@ bool messageButtonsEnabled(const TForm1 &w)
 // Rows with texts in every column, for sorting; two sizes are no 32-bit number.
 void addSortRows(TForm1 &w)
 {
-    w.mailModel->addListingRows(
-        {{"3", "1520"}, {"10", ""}, {"1", "99"}, {"x", "120"}, {"2", "4294967296"}});
+    w.mailModel->addListingRows({{"3", "1520"}, {"10", ""}, {"1", "99"}, {"x", "120"}, {"2", "4294967296"}});
     const QList<QList<QByteArray>> headers{{"Re: Lunch", "carol", "Zed"},
                                            {"Lunch menu", "alice", "amy"},
                                            {"Lunch", "Bob", "bo"},
@@ -168,6 +167,7 @@ private slots:
     void buttonsFollowMarksAndSelection();
     void newListingResetsCount();
     void removingDeletedRows();
+    void rowsDeletedTogether();
     void columnClicks();
     void idClickAfterStart();
     void sortKeepsSelectionAndAgreesWithCompare_data();
@@ -452,6 +452,50 @@ void TestMailboxForm::removingDeletedRows()
     QCOMPARE(w.CheckedCount, 0);
 }
 
+void TestMailboxForm::rowsDeletedTogether()
+{
+    // Rows deleted in one read leave together: scattered ones in one
+    // reordering and one removal, a run in one removal. The rows kept keep
+    // their order, marks and selection; a deleted current row passes to the
+    // next row kept. A wrong mapping here would select, and so delete, a
+    // message the user never picked.
+    FormFixture f;
+    TForm1 &w = *f.form;
+    addNumberedRows(w, 30);
+    w.mailModel->setRowChecked(7, true);
+    select(w, {5, 20});
+    w.mailInfo->selectionModel()->setCurrentIndex(w.mailModel->index(10, 1), QItemSelectionModel::NoUpdate);
+    QSignalSpy removals(w.mailModel, &QAbstractItemModel::rowsRemoved);
+    for (int row = 0; row < 30; row += 2)
+        w.markMailRowDeleted(row);
+    // Until the read is handled they stay, but no number finds them.
+    QCOMPARE(w.mailModel->count(), 30);
+    QCOMPARE(w.FindMailRow("11", 0), 10);
+    QCOMPARE(w.mailModel->rowOfId("11"), -1);
+    w.applyReplies();
+    QCOMPARE(removals.count(), 1);
+    QList<QByteArray> kept;
+    for (int id = 2; id <= 30; id += 2)
+        kept.append(QByteArray::number(id));
+    QCOMPARE(column(w, MailRow::Id), kept);
+    QCOMPARE(checkedRows(w), (QList<int>{3}));
+    QCOMPARE(w.CheckedCount, 1);
+    QCOMPARE(w.mailInfo->selectedRows(), (QList<int>{2}));
+    QCOMPARE(w.mailInfo->currentIndex().row(), 5);
+    QCOMPARE(w.mailModel->rowOfId("12"), 5);
+
+    // A run of three around the current row: one removal.
+    removals.clear();
+    for (int row = 4; row <= 6; ++row)
+        w.markMailRowDeleted(row);
+    w.applyReplies();
+    QCOMPARE(removals.count(), 1);
+    QCOMPARE(w.mailModel->count(), 12);
+    QCOMPARE(w.mailModel->subItem(w.mailInfo->currentIndex().row(), MailRow::Id), QByteArray("16"));
+    QCOMPARE(w.mailInfo->selectedRows(), (QList<int>{2}));
+    QCOMPARE(w.mailModel->rowOfId("30"), 11);
+}
+
 void TestMailboxForm::columnClicks()
 {
     FormFixture f;
@@ -469,14 +513,12 @@ void TestMailboxForm::columnClicks()
     QCOMPARE(w.SortColumn, 2);
     QVERIFY(w.SortAscending);
     QCOMPARE(headerImages(w), (QList<int>{-1, -1, 0, -1, -1, -1}));
-    QCOMPARE(column(w, MailRow::Subject),
-             (QList<QByteArray>{"re: apples", "Lunch", "Lunch menu", "Re: Lunch", "zz"}));
+    QCOMPARE(column(w, MailRow::Subject), (QList<QByteArray>{"re: apples", "Lunch", "Lunch menu", "Re: Lunch", "zz"}));
 
     w.mailInfoColumnClick(2);
     QVERIFY(!w.SortAscending);
     QCOMPARE(headerImages(w), (QList<int>{-1, -1, 1, -1, -1, -1}));
-    QCOMPARE(column(w, MailRow::Subject),
-             (QList<QByteArray>{"zz", "Re: Lunch", "Lunch menu", "Lunch", "re: apples"}));
+    QCOMPARE(column(w, MailRow::Subject), (QList<QByteArray>{"zz", "Re: Lunch", "Lunch menu", "Lunch", "re: apples"}));
 
     // A new column keeps the direction last used; "ALICE" and "alice" compare
     // equal and keep the order the subject sort gave them.
@@ -537,7 +579,7 @@ void TestMailboxForm::sortKeepsSelectionAndAgreesWithCompare()
     FormFixture f;
     TForm1 &w = *f.form;
     addSortRows(w);
-    select(w, {3});  // "x"
+    select(w, {3});                       // "x"
     w.mailModel->setRowChecked(1, true);  // "10"
     for (int c : clicks)
         w.mailInfoColumnClick(c);
