@@ -454,12 +454,9 @@ bool benchBatches(DovecotServer &server, const BatchOptions &o)
     return true;
 }
 
-// Get Header over every row, then the automatic batch after a listing, each
-// in a window of its own through the proxy: seconds from the batch's first
-// command to its last reply, and whether every row got its header.
-bool benchAutoHeaders(int messages, int runs, int delayMs)
+// Fills the server with small messages and starts it; says why not.
+bool startSmallMailbox(DovecotServer &server, int messages)
 {
-    DovecotServer server;
     for (int i = 0; i < messages; ++i) {
         if (server.addMessage(smallMessage(i)).isEmpty()) {
             std::printf("could not write message %d\n", i);
@@ -471,6 +468,17 @@ bool benchAutoHeaders(int messages, int runs, int delayMs)
         std::printf("Dovecot did not start: %s\n", qPrintable(why));
         return false;
     }
+    return true;
+}
+
+// Get Header over every row, then the automatic batch after a listing, each
+// in a window of its own through the proxy: seconds from the batch's first
+// command to its last reply, and whether every row got its header.
+bool benchAutoHeaders(int messages, int runs, int delayMs)
+{
+    DovecotServer server;
+    if (!startSmallMailbox(server, messages))
+        return false;
     DelayProxy proxy(server.port(), delayMs);
     std::string failed;
     if (!proxy.start(&failed)) {
@@ -536,17 +544,8 @@ bool benchAutoHeaders(int messages, int runs, int delayMs)
 bool benchListing(int messages, int runs)
 {
     DovecotServer server;
-    for (int i = 0; i < messages; ++i) {
-        if (server.addMessage(smallMessage(i)).isEmpty()) {
-            std::printf("could not write message %d\n", i);
-            return false;
-        }
-    }
-    QString why;
-    if (!server.start(&why)) {
-        std::printf("Dovecot did not start: %s\n", qPrintable(why));
+    if (!startSmallMailbox(server, messages))
         return false;
-    }
     Window win(server, server.port(), true);
     if (!win.connectAndList(messages)) {
         std::printf("could not log in and list %d messages; state %d, %d rows\n", messages, int(win.w.session->state()),

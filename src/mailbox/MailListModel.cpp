@@ -487,16 +487,21 @@ void MailListModel::removeScattered()
     }
     rows.swap(ordered);
     firstCheckedHint = 0;
+    movePersistentRows(newRowOf);
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+    beginRemoveRows(QModelIndex(), kept, total - 1);
+    rows.resize(kept);
+    endRemoveRows();
+}
+
+void MailListModel::movePersistentRows(const std::vector<int> &newRowOf)
+{
     const QModelIndexList before = persistentIndexList();
     QModelIndexList after;
     after.reserve(before.size());
     for (const QModelIndex &old : before)
         after.append(index(newRowOf[static_cast<size_t>(old.row())], old.column()));
     changePersistentIndexList(before, after);
-    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
-    beginRemoveRows(QModelIndex(), kept, total - 1);
-    rows.resize(kept);
-    endRemoveRows();
 }
 
 void MailListModel::removeAllMailRows()
@@ -533,12 +538,7 @@ void MailListModel::sortRows(int column, bool ascending)
     rowsMoved();
 
     // Selection, current row and any other kept index follow their rows.
-    const QModelIndexList before = persistentIndexList();
-    QModelIndexList after;
-    after.reserve(before.size());
-    for (const QModelIndex &old : before)
-        after.append(index(newRowOf[static_cast<size_t>(old.row())], old.column()));
-    changePersistentIndexList(before, after);
+    movePersistentRows(newRowOf);
     emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
     restructuring = false;
 }

@@ -13,6 +13,7 @@
 #include <QList>
 
 #include <functional>
+#include <vector>
 
 // The rows of the mailbox list: one message each, with a check mark and the
 // five texts ID, Subject, From, To, Bytes. Column 0 holds only the check box;
@@ -126,6 +127,9 @@ private:
     void notifyChange();
     void rowsMoved();
     void removeRun(int first, int last);
+    // Selection, current row and any other kept index follow their rows to
+    // newRowOf[old row].
+    void movePersistentRows(const std::vector<int> &newRowOf);
     void removeScattered();
 
     QList<MailRow> rows;
