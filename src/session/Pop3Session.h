@@ -276,11 +276,12 @@ private:
     void capabilitiesKnown(bool pipelines);
     int batchWindow() const;
     // A batch's next commands, up to its window and at most `most` of them:
-    // a burst when it starts, then two for each reply, so the window opens
-    // as fast as the replies come and sending never holds up the window
+    // a burst when it starts (a batch of up to 2,048 rows goes out whole, in
+    // a few milliseconds), then four for each reply, so the window opens as
+    // fast as the replies come and sending never holds the window up much
     // longer than handling the replies does.
-    static constexpr int StartBurst = 256;
-    static constexpr int PerReply = 2;
+    static constexpr int StartBurst = 2048;
+    static constexpr int PerReply = 4;
     void sendHeaders(int most = StartBurst);
     void sendDeletes(int most = StartBurst);
     bool sendNextDelete();
