@@ -276,8 +276,8 @@ private:
     void capabilitiesKnown(bool pipelines);
     int batchWindow() const;
     // A batch's next commands, up to its window and at most `most` of them:
-    // a burst when it starts (a batch of up to 2,048 rows goes out whole, in
-    // a few milliseconds), then four for each reply, so the window opens as
+    // a burst when it starts (a batch of up to 2,048 rows goes out whole if
+    // that takes no more than 8 ms), then four for each reply, so the window opens as
     // fast as the replies come and sending never holds the window up much
     // longer than handling the replies does.
     static constexpr int StartBurst = 2048;

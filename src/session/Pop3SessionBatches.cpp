@@ -7,6 +7,7 @@
 #include "base/WireText.h"
 #include "session/Pop3Session.h"
 
+#include <QElapsedTimer>
 #include <QList>
 
 #include <algorithm>
@@ -16,6 +17,26 @@
 namespace {
 
 const QByteArray kCrLf = QByteArrayLiteral("\r\n");
+
+// How many commands one call may send: at most `most`, and none more once
+// 8 ms have gone by (checked every 64 commands), so a batch's first burst
+// never holds the window up for long; the replies send the rest.
+class SendBudget {
+public:
+    explicit SendBudget(int most) : left(most) { since.start(); }
+    bool take()
+    {
+        if (left <= 0 || (++taken % 64 == 0 && since.elapsed() >= 8))
+            return false;
+        --left;
+        return true;
+    }
+
+private:
+    int left;
+    int taken = 0;
+    QElapsedTimer since;
+};
 
 }  // namespace
 
@@ -48,7 +69,8 @@ void Pop3Session::fetchHeader(const MailRowRef &row, RowBatch &batch)
 void Pop3Session::sendHeaders(int most)
 {
     const int window = batchWindow();
-    for (int sent = 0; sent < most && headerBatch.isRunning() && headerBatch.inFlight() < window; ++sent) {
+    SendBudget budget(most);
+    while (headerBatch.isRunning() && headerBatch.inFlight() < window && budget.take()) {
         const std::optional<MailRowRef> next = headerBatch.takeNext();
         if (!next)
             break;
@@ -98,7 +120,8 @@ void Pop3Session::rowsUnchecked(const QList<QByteArray> &ids)
 void Pop3Session::sendDeletes(int most)
 {
     const int window = batchWindow();
-    for (int sent = 0; sent < most && DeleteConfirmed && deleteBatch.inFlight() < window && sendNextDelete(); ++sent) {
+    SendBudget budget(most);
+    while (DeleteConfirmed && deleteBatch.inFlight() < window && budget.take() && sendNextDelete()) {
     }
 }
 
@@ -194,7 +217,8 @@ void Pop3Session::sendAutoHeaders(int most)
         return;
     }
     const int window = batchWindow();
-    for (int sent = 0; sent < most && autoBatch.inFlight() < window; ++sent) {
+    SendBudget budget(most);
+    while (autoBatch.inFlight() < window && budget.take()) {
         const std::optional<MailRowRef> next = autoBatch.takeNext();
         if (!next)
             break;
