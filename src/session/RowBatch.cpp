@@ -6,6 +6,7 @@ void RowBatch::start(const QList<MailRowRef> &list, bool checked, quint64 number
     clear();
     byCheck = checked;
     batchNumber = number;
+    waiting.reserve(list.size());
     for (const MailRowRef &row : list) {
         // Never a command without a number, and a message once.
         if (row.id.isEmpty() || waiting.contains(row.id))
