@@ -16,7 +16,8 @@
 //     with the list page in front the time to bring the console page to the
 //     front afterwards (the console keeps every line that came);
 //   - floods of short, well-formed lines: a LIST answered by 5,000,000 and by
-//     20,000,000 listing lines, a listing of 2,000,000 real rows, a header
+//     20,000,000 listing lines, a LIST typed in the console answered by
+//     5,000,000 (only shown, so the console's capacity bounds it), a listing of 2,000,000 real rows, a header
 //     section (TOP n 0) and a read (TOP n 100) of 5,000,000 short lines each:
 //     the peak resident memory, the time from the command to the connection
 //     closed (or to the reply handled, where it is taken), the longest gap
@@ -26,8 +27,8 @@
 //
 //   bench_hostile                 the default run, 3 runs of each
 //   bench_hostile --runs R --stream-mb M --dots N --flood-lines N
-//   bench_hostile --only idle|read|dots|dots-console|list-flood|listing|
-//                        header-flood|read-flood|headed
+//   bench_hostile --only idle|read|dots|dots-console|list-flood|typed-flood|
+//                        listing|header-flood|read-flood|headed
 //   bench_hostile --table ...     the figures as tab-separated lines for
 //                                 scripts/bench.sh (as bench_session)
 //
@@ -213,8 +214,8 @@ bool sendHeader(int fd, long n)
 // depends on the user name (the scenario, and after a ':' a count): "idle"
 // answers NOOP with a line that never ends, "read" answers TOP with a body
 // line that never ends, "dots" answers NOOP with the stray end markers
-// first; "list-flood" answers the next LIST with that many listing lines and
-// no end, "listing" and "headed" with that many rows (and "headed" every
+// first; "list-flood" and "typed-flood" answer the next LIST with that many
+// short listing lines, "listing" and "headed" with that many rows of real sizes (and "headed" every
 // TOP n 0 with a small header), "header-flood" answers TOP n 0 with a header
 // section of that many short lines, "read-flood" TOP n 100 with a body of
 // that many.
@@ -258,9 +259,10 @@ void serveClient(int fd, const ServerSettings &settings, int pipeFd)
         } else if (verb == "PASS") {
             ok = sendText(fd, "+OK logged in\r\n");
         } else if (verb == "LIST" && listings++ > 0 &&
-                   (scenario == "list-flood" || scenario == "listing" || scenario == "headed")) {
-            const bool rows = scenario != "list-flood";
-            sendLines(fd, "+OK\r\n", count, rows, pipeFd, [rows](long n, char *text) {
+                   (scenario == "list-flood" || scenario == "typed-flood" || scenario == "listing" ||
+                    scenario == "headed")) {
+            const bool rows = scenario == "listing" || scenario == "headed";
+            sendLines(fd, "+OK\r\n", count, true, pipeFd, [rows](long n, char *text) {
                 return rows ? std::snprintf(text, 128, "%ld %ld\r\n", n, 300 + (n * 7919) % 5000000)
                             : std::snprintf(text, 128, "%ld 12\r\n", n);
             });
@@ -579,7 +581,7 @@ bool dotsRun(quint16 port, int reportFd, bool consoleInFront, DotsRun *out)
     return out->answerMs >= 0;
 }
 
-enum class Flood { ListFlood, Listing, HeaderFlood, ReadFlood, Headed };
+enum class Flood { ListFlood, TypedFlood, Listing, HeaderFlood, ReadFlood, Headed };
 
 struct FloodRun {
     double baselineMb = 0;
@@ -598,6 +600,8 @@ const char *floodScenario(Flood kind)
     switch (kind) {
     case Flood::ListFlood:
         return "list-flood";
+    case Flood::TypedFlood:
+        return "typed-flood";
     case Flood::Listing:
         return "listing";
     case Flood::HeaderFlood:
@@ -617,9 +621,10 @@ QString floodReason(Flood kind)
                                     : QStringLiteral("Connection closed: the server's reply to TOP");
 }
 
-// One run of a flood of count lines: from the command (Refresh List, Get
-// Header or Read Mail on the first row) to the connection closed or the
-// reply handled (the rows shown, the row headed, the viewer asked for).
+// One run of a flood of count lines: from the command (Refresh List, LIST
+// typed in the console, Get Header or Read Mail on the first row) to the
+// connection closed or the reply handled (the rows shown, the reply taken,
+// the row headed, the viewer asked for).
 bool floodRun(quint16 port, int reportFd, Flood kind, long count, FloodRun *out)
 {
     const QByteArray user = QByteArray(floodScenario(kind)) + ':' + QByteArray::number(qlonglong(count));
@@ -642,6 +647,10 @@ bool floodRun(quint16 port, int reportFd, Flood kind, long count, FloodRun *out)
     case Flood::Headed:
         w.btnListClick();
         handled = [&] { return w.session->state() == ssIdle && w.mailModel->count() > 3; };
+        break;
+    case Flood::TypedFlood:
+        win.type(QStringLiteral("LIST"));
+        handled = [&] { return w.session->commandsInFlight() == 0; };
         break;
     case Flood::HeaderFlood:
         w.mailModel->setRowChecked(0, true);
@@ -799,8 +808,12 @@ bool benchFlood(quint16 port, int reportFd, Flood kind, long count, int runs)
     const char *target = "";
     switch (kind) {
     case Flood::ListFlood:
-        what = "LIST answered by short listing lines, no end marker";
+        what = "LIST answered by short listing lines";
         target = "the listing cut off";
+        break;
+    case Flood::TypedFlood:
+        what = "LIST typed in the console answered by short listing lines, the list page in front";
+        target = "only shown: the console's capacity";
         break;
     case Flood::Listing:
         what = "LIST answered by a listing of real rows";
@@ -819,7 +832,7 @@ bool benchFlood(quint16 port, int reportFd, Flood kind, long count, int runs)
         target = "target under 150 MB";
         break;
     }
-    const bool cutOff = kind != Flood::Listing && kind != Flood::Headed;
+    const bool cutOff = kind != Flood::Listing && kind != Flood::Headed && kind != Flood::TypedFlood;
     if (g_table) {
         const QString name = QStringLiteral("Flood, %1: ").arg(QLatin1String(floodScenario(kind)));
         const QByteArray lines = QByteArray::number(qlonglong(count));
@@ -894,6 +907,7 @@ int main(int argc, char **argv)
         (!wanted("dots-console") || benchDots(port, reportFd, runs, settings.dots, true)) &&
         (!wanted("list-flood") || benchFlood(port, reportFd, Flood::ListFlood, floodLines, runs)) &&
         (!wanted("list-flood") || benchFlood(port, reportFd, Flood::ListFlood, floodLines * 4, runs)) &&
+        (!wanted("typed-flood") || benchFlood(port, reportFd, Flood::TypedFlood, floodLines, runs)) &&
         (!wanted("listing") || benchFlood(port, reportFd, Flood::Listing, 2000000, runs)) &&
         (!wanted("header-flood") || benchFlood(port, reportFd, Flood::HeaderFlood, floodLines, runs)) &&
         (!wanted("read-flood") || benchFlood(port, reportFd, Flood::ReadFlood, floodLines, runs)) &&
