@@ -411,17 +411,36 @@ void FaultsTest::hostileSizesCloseConnection_data()
     QTest::newRow("status line without its break") << 1 << statusLine;
     QTest::newRow("line of a message read")
         << 2 << QStringLiteral("Connection closed: the server sent a line longer than 1 MiB.");
-    QTest::newRow("reply of many lines") << 3 << QStringLiteral("Connection closed: the server's reply passed 1 MiB.");
+    QTest::newRow("reply of many lines") << 3
+                                         << QStringLiteral(
+                                                "Connection closed: the server's reply to TOP 1 0 passed 1 MiB.");
+    // What keeping a line costs counts, not only its bytes: 20,000 empty
+    // lines hold no byte.
+    QTest::newRow("header section of empty lines")
+        << 4 << QStringLiteral("Connection closed: the server's reply to TOP 1 0 passed 1 MiB.");
+    // Lines dropped behind the attachment's delimiter count as well.
+    QTest::newRow("read of short lines, the rest skipped")
+        << 5 << QStringLiteral("Connection closed: the server's reply to TOP 1 100 passed 1 MiB.");
+    // A listing keeps no line, but every line counts, entry or not.
+    QTest::newRow("listing of lines that give no entry")
+        << 6 << QStringLiteral("Connection closed: the server's reply to LIST passed 1 MiB.");
+    // A listing of exactly the most messages is taken; one more is not.
+    QTest::newRow("listing past its messages")
+        << 7 << QStringLiteral("Connection closed: the server listed more than 1,000 messages.");
 }
 
 void FaultsTest::hostileSizesCloseConnection()
 {
-    // Limits lowered from 64 MiB and 1 GiB so that the test stays small.
+    // Limits lowered from their tens of MiB and millions so that the test
+    // stays small.
     QFETCH(int, where);
     QFETCH(QString, reason);
     Session s;
     s.w.session->maxLineLength = 1024 * 1024;
-    s.w.session->maxReplyBytes = 1024 * 1024;
+    s.w.session->maxHeaderReplyBytes = 1024 * 1024;
+    s.w.session->maxReadReplyBytes = 1024 * 1024;
+    s.w.session->maxListingReplyBytes = 1024 * 1024;
+    s.w.session->maxListedMessages = 1000;
     const QByteArray longLine(1024 * 1024 + 10, 'x');
     if (where == 0) {
         s.server.greet("+OK ready").expect("user bob").expect("pass pw1").reply({"+OK", "+OK"});
@@ -435,12 +454,34 @@ void FaultsTest::hostileSizesCloseConnection()
         } else if (where == 2) {
             s.server.expect("TOP 1 100").send("+OK\r\nSubject: big\r\n\r\n" + longLine);
             s.w.btnReadClick();
-        } else {
+        } else if (where == 3 || where == 4) {
             QByteArray lines;
             for (int i = 0; i < 20000; ++i)
-                lines += QByteArray::number(i) + ' ' + QByteArray(60, 'y') + "\r\n";
+                lines += (where == 3 ? QByteArray::number(i) + ' ' + QByteArray(60, 'y') : QByteArray()) + "\r\n";
             s.server.expect("TOP 1 0").send("+OK\r\n" + lines + ".\r\n");
             s.w.btnHeaderClick();
+        } else if (where == 5) {
+            QByteArray lines = "+OK\r\nSubject: parts\r\n\r\n--b\r\ntext\r\n--b\r\n";
+            for (int i = 0; i < 20000; ++i)
+                lines += "x\r\n";
+            s.server.expect("TOP 1 100").send(lines + ".\r\n");
+            s.w.btnReadClick();
+        } else if (where == 6) {
+            QByteArray lines;
+            for (int i = 0; i < 20000; ++i)
+                lines += "0 5\r\n";
+            s.server.expect("LIST").send("+OK\r\n" + lines + ".\r\n");
+            s.w.btnListClick();
+        } else {
+            QByteArray lines;
+            for (int i = 1; i <= 1000; ++i)
+                lines += QByteArray::number(i) + " 5\r\n";
+            // A number listed twice is one message.
+            s.server.expect("LIST").send("+OK\r\n" + lines + "1000 5\r\n.\r\n");
+            s.w.btnListClick();
+            QVERIFY(s.loggedIn(1000));
+            s.server.expect("LIST").send("+OK\r\n" + lines + "1001 5\r\n.\r\n");
+            s.w.btnListClick();
         }
     }
     QTRY_COMPARE_WITH_TIMEOUT(s.console().count(reason), 1, 20000);

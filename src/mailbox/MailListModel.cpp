@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <span>
+#include <type_traits>
 
 namespace {
 
@@ -247,25 +248,45 @@ void MailListModel::markRow(int row, bool checked)
     }
 }
 
-void MailListModel::addListingRows(const QList<ListingEntry> &entries)
+template <typename Fill> void MailListModel::appendListingRows(qsizetype count, Fill fill)
 {
-    if (entries.isEmpty())
+    if (count == 0)
         return;
-    const int first = count();
+    const int first = this->count();
     rowsMoved();
     // One insertion for the whole listing: the view lays out and paints once.
-    beginInsertRows(QModelIndex(), first, first + static_cast<int>(entries.size()) - 1);
-    rows.reserve(rows.size() + entries.size());
-    for (const ListingEntry &entry : entries) {
+    beginInsertRows(QModelIndex(), first, first + static_cast<int>(count) - 1);
+    rows.reserve(rows.size() + count);
+    // Texts given as arrays are shared, views copied.
+    const auto text = [](const auto &given) {
+        if constexpr (std::is_same_v<std::decay_t<decltype(given)>, QByteArray>)
+            return given;
+        else
+            return given.toByteArray();
+    };
+    fill([this, &text](const auto &id, const auto &bytes) {
         MailRow row;
-        row.texts[MailRow::Id] = entry.number;
-        row.texts[MailRow::Bytes] = entry.size;
+        row.texts[MailRow::Id] = text(id);
+        row.texts[MailRow::Bytes] = text(bytes);
         rows.append(std::move(row));
-    }
+    });
     endInsertRows();
     // Each added row is a change of its mark.
-    for (qsizetype i = 0; i < entries.size(); ++i)
+    for (qsizetype i = 0; i < count; ++i)
         notifyChange();
+}
+
+void MailListModel::addListingRows(const MailListing &listing)
+{
+    appendListingRows(listing.count(), [&listing](const auto &add) { listing.forEach(add); });
+}
+
+void MailListModel::addListingRows(const QList<ListingEntry> &entries)
+{
+    appendListingRows(entries.size(), [&entries](const auto &add) {
+        for (const ListingEntry &entry : entries)
+            add(entry.number, entry.size);
+    });
 }
 
 void MailListModel::setRowHeaders(int row, const QByteArray &subject, const QByteArray &from, const QByteArray &to)

@@ -4,6 +4,7 @@
 #include "base/WireTextStream.h"
 #include "session/CommandQueue.h"
 #include "session/LineAssembler.h"
+#include "session/MailListing.h"
 #include "session/Pop3Parsing.h"
 #include "session/RowBatch.h"
 #include "session/SessionState.h"
@@ -175,11 +176,20 @@ public:
     int readSliceMs = 15;
 
     // What a server may send before the connection is given up as hostile:
-    // a line, a status line (while no reply body is being collected) and
-    // the lines collected for one reply. Tests lower them.
+    // a line, a status line (while no reply body is being collected), and
+    // the body of a reply the program takes in, by what its command can
+    // need. Each line of a body counts its bytes and ReplyLineOverhead, what
+    // keeping a line costs beside its bytes, so a flood of short or empty
+    // lines is bounded as a flood of long ones; a listing is bounded by its
+    // messages too. Tests lower them.
+    static constexpr qint64 ReplyLineOverhead = 64;
     qsizetype maxLineLength = LineAssembler::DefaultMaxLineLength;
     qsizetype maxStatusLineLength = qsizetype(64) * 1024;
-    qint64 maxReplyBytes = qint64(1024) * 1024 * 1024;
+    qint64 maxHeaderReplyBytes = qint64(16) * 1024 * 1024;  // TOP n 0
+    qint64 maxReadReplyBytes = qint64(64) * 1024 * 1024;    // TOP n 100, RETR n
+    qint64 maxListingReplyBytes = qint64(128) * 1024 * 1024;
+    qint64 maxCapaReplyBytes = qint64(64) * 1024;
+    qsizetype maxListedMessages = 2000000;
 
 signals:
     // The socket's events, after the conversation has taken note of them.
@@ -209,7 +219,7 @@ signals:
     // A LIST went out: the list empties.
     void listingStarted();
     // The reply to the last LIST sent: each message once.
-    void mailListed(const QList<ListingEntry> &entries);
+    void mailListed(const MailListing &listing);
     // A listing without a message: the connection is closed already.
     void mailboxEmpty();
     // The header lines of a message came (a TOP for Get Header, for a read
@@ -312,6 +322,13 @@ private:
     void filterReadLine(const QByteArray &Line);
     void collectLine(const QByteArray &line);
     void clearMessageLines();
+    // Counts a line of the reply body being taken in against its command's
+    // bound; past it the connection is given up (false).
+    bool countReplyLine(const QByteArray &line);
+    // The bound of the reply body being taken in (0 for none), and what the
+    // console says when a reply passes it.
+    qint64 replyBound() const;
+    QString replyTooLarge() const;
     // Closes the connection with one console line that says why.
     void giveUpConnection(const QString &reason);
     QString statusLineTooLong() const;
@@ -357,7 +374,11 @@ private:
     bool dispatching = false;
     // The received text the console shows, decoded as one stream.
     WireTextStream shownText;
-    qint64 collectedBytes = 0;
+    // What the body of the reply being taken in has cost (see
+    // ReplyLineOverhead).
+    qint64 replyBytes = 0;
+    // The listing being received, entry by entry.
+    MailListing listing;
     // Counts connections ended (or given up): lines dispatched from one
     // read stop when it moves.
     quint64 connectionsEnded = 0;
