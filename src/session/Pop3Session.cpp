@@ -735,11 +735,8 @@ void Pop3Session::handleStatusLine(char FirstChar, std::uint8_t State, const QBy
             filterReadLine(Line);
         break;
     case ssListBody:
-        // Each line becomes its entry at once; no line is kept. A line that
-        // gives no entry (or repeats a number) still counts for the reply.
-        if (countReplyLine(Line) && listing.addLine(Line) && listing.count() > maxListedMessages)
-            giveUpConnection(QStringLiteral("Connection closed: the server listed more than %1 messages.")
-                                 .arg(QLocale(QLocale::English).toString(qlonglong(maxListedMessages))));
+        if (countReplyLine(Line))
+            listLine(Line);
         break;
     case ssHeaderBody:
     case ssCapaBody:
@@ -865,6 +862,22 @@ void Pop3Session::filterReadLine(const QByteArray &Line)
         SkipRest = true;
         emit statusAppended(QStringLiteral(" Skipping attachment ..."));
     }
+}
+
+void Pop3Session::listLine(const QByteArray &line)
+{
+    // Each line becomes its entry at once; no line is kept. A line that
+    // gives no entry (or repeats a number) has counted for the reply all
+    // the same.
+    const qsizetype kept = listing.packedBytes();
+    if (!listing.addLine(line))
+        return;
+    replyBytes += listing.packedBytes() - kept;
+    if (replyBytes > replyBound())
+        giveUpConnection(replyTooLarge());
+    else if (listing.count() > maxListedMessages)
+        giveUpConnection(QStringLiteral("Connection closed: the server listed more than %1 messages.")
+                             .arg(QLocale(QLocale::English).toString(qlonglong(maxListedMessages))));
 }
 
 void Pop3Session::collectLine(const QByteArray &line)

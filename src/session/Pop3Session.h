@@ -180,14 +180,15 @@ public:
     // the body of a reply the program takes in, by what its command can
     // need. Each line of a body counts its bytes and ReplyLineOverhead, what
     // keeping a line costs beside its bytes, so a flood of short or empty
-    // lines is bounded as a flood of long ones; a listing is bounded by its
-    // messages too. Tests lower them.
+    // lines is bounded as a flood of long ones. A listing keeps no line but
+    // its entries, which count as well (2,000,000 real ones come to some
+    // 200 MB), and it is bounded by its messages too. Tests lower them.
     static constexpr qint64 ReplyLineOverhead = 64;
     qsizetype maxLineLength = LineAssembler::DefaultMaxLineLength;
     qsizetype maxStatusLineLength = qsizetype(64) * 1024;
     qint64 maxHeaderReplyBytes = qint64(16) * 1024 * 1024;  // TOP n 0
     qint64 maxReadReplyBytes = qint64(64) * 1024 * 1024;    // TOP n 100, RETR n
-    qint64 maxListingReplyBytes = qint64(128) * 1024 * 1024;
+    qint64 maxListingReplyBytes = qint64(256) * 1024 * 1024;
     qint64 maxCapaReplyBytes = qint64(64) * 1024;
     qsizetype maxListedMessages = 2000000;
 
@@ -321,6 +322,7 @@ private:
     void readEnded(const PendingCommand &done);
     void filterReadLine(const QByteArray &Line);
     void collectLine(const QByteArray &line);
+    void listLine(const QByteArray &line);
     void clearMessageLines();
     // Counts a line of the reply body being taken in against its command's
     // bound; past it the connection is given up (false).
