@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <span>
-#include <type_traits>
 
 namespace {
 
@@ -21,6 +20,26 @@ QString displayText(const QByteArray &raw)
     if (ascii)
         return QString::fromLatin1(bytes);
     return decodeWireText(bytes);
+}
+
+// The ID and Bytes texts of a listed row, in one block of the heap: "id",
+// a NUL, "bytes" and the block's own NUL. Each text is an array of its own
+// over its part, each ended by a NUL, each holding a reference to the block
+// as a copy would; changing one copies it first, as for any shared array.
+// A block saves a row about 45 of its some 250 bytes, which in a listing
+// of millions is what counts.
+void listedTexts(QByteArrayView id, QByteArrayView bytes, QByteArray *idText, QByteArray *bytesText)
+{
+    QByteArray block(id.size() + 1 + bytes.size(), Qt::Uninitialized);
+    char *data = block.data();
+    std::copy(id.begin(), id.end(), data);
+    data[id.size()] = '\0';
+    std::copy(bytes.begin(), bytes.end(), data + id.size() + 1);
+    auto *header = block.data_ptr().d_ptr();
+    header->ref();
+    header->ref();
+    *idText = QByteArray(QByteArray::DataPointer(header, data, id.size()));
+    *bytesText = QByteArray(QByteArray::DataPointer(header, data + id.size() + 1, bytes.size()));
 }
 
 }  // namespace
@@ -257,17 +276,9 @@ template <typename Fill> void MailListModel::appendListingRows(qsizetype count, 
     // One insertion for the whole listing: the view lays out and paints once.
     beginInsertRows(QModelIndex(), first, first + static_cast<int>(count) - 1);
     rows.reserve(rows.size() + count);
-    // Texts given as arrays are shared, views copied.
-    const auto text = [](const auto &given) {
-        if constexpr (std::is_same_v<std::decay_t<decltype(given)>, QByteArray>)
-            return given;
-        else
-            return given.toByteArray();
-    };
-    fill([this, &text](const auto &id, const auto &bytes) {
+    fill([this](QByteArrayView id, QByteArrayView bytes) {
         MailRow row;
-        row.texts[MailRow::Id] = text(id);
-        row.texts[MailRow::Bytes] = text(bytes);
+        listedTexts(id, bytes, &row.texts[MailRow::Id], &row.texts[MailRow::Bytes]);
         rows.append(std::move(row));
     });
     endInsertRows();
