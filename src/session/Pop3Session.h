@@ -184,13 +184,18 @@ public:
     // its entries, which count as well (2,000,000 real ones come to some
     // 200 MB), and it is bounded by its messages too. Tests lower them.
     static constexpr qint64 ReplyLineOverhead = 64;
+    static constexpr qsizetype DefaultMaxListedMessages = 2000000;
+    static constexpr qint64 DefaultMaxListingReplyBytes = qint64(256) * 1024 * 1024;
+    // The most messages, each listed on a line as long as a real one
+    // ("2000000 4294967295") and kept as an entry, fit the listing's bound.
+    static_assert(DefaultMaxListedMessages * (2 * 18 + ReplyLineOverhead + 2) < DefaultMaxListingReplyBytes);
     qsizetype maxLineLength = LineAssembler::DefaultMaxLineLength;
     qsizetype maxStatusLineLength = qsizetype(64) * 1024;
     qint64 maxHeaderReplyBytes = qint64(16) * 1024 * 1024;  // TOP n 0
     qint64 maxReadReplyBytes = qint64(64) * 1024 * 1024;    // TOP n 100, RETR n
-    qint64 maxListingReplyBytes = qint64(256) * 1024 * 1024;
+    qint64 maxListingReplyBytes = DefaultMaxListingReplyBytes;
     qint64 maxCapaReplyBytes = qint64(64) * 1024;
-    qsizetype maxListedMessages = 2000000;
+    qsizetype maxListedMessages = DefaultMaxListedMessages;
 
 signals:
     // The socket's events, after the conversation has taken note of them.
