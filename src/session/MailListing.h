@@ -26,7 +26,7 @@ public:
     // The bytes the entries hold, lengths included.
     qsizetype packedBytes() const { return packed.size(); }
     // The table of numbers is only needed while lines come: this frees it
-    // (no line may be added after).
+    // (a line added after builds it again).
     void finish();
     void clear();
 

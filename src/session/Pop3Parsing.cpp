@@ -24,8 +24,9 @@ QByteArrayView trimmedLow(QByteArrayView text)
 
 QByteArray trimmedLow(const QByteArray &text)
 {
+    // A null array has no bytes to point into.
     const QByteArrayView trimmed = trimmedLow(QByteArrayView(text));
-    return text.mid(trimmed.data() - text.constData(), trimmed.size());
+    return text.mid(text.isNull() ? 0 : trimmed.data() - text.constData(), trimmed.size());
 }
 
 bool parseListingLine(QByteArrayView line, QByteArrayView *number, QByteArrayView *size)
