@@ -813,7 +813,7 @@ bool benchFlood(quint16 port, int reportFd, Flood kind, long count, int runs)
         break;
     case Flood::TypedFlood:
         what = "LIST typed in the console answered by short listing lines, the list page in front";
-        target = "only shown: the console's capacity";
+        target = "shown, not kept";
         break;
     case Flood::Listing:
         what = "LIST answered by a listing of real rows";
