@@ -649,6 +649,9 @@ bool floodRun(quint16 port, int reportFd, Flood kind, long count, FloodRun *out)
         handled = [&] { return w.session->state() == ssIdle && w.mailModel->count() > 3; };
         break;
     case Flood::TypedFlood:
+        // Typed where it is typed: the console page in front.
+        w.pgControl->setCurrentWidget(w.pageCMD);
+        QCoreApplication::processEvents();
         win.type(QStringLiteral("LIST"));
         handled = [&] { return w.session->commandsInFlight() == 0; };
         break;
@@ -812,7 +815,7 @@ bool benchFlood(quint16 port, int reportFd, Flood kind, long count, int runs)
         target = "the listing cut off";
         break;
     case Flood::TypedFlood:
-        what = "LIST typed in the console answered by short listing lines, the list page in front";
+        what = "LIST typed in the console answered by short listing lines, the console page in front";
         target = "shown, not kept";
         break;
     case Flood::Listing:

@@ -40,6 +40,7 @@ private slots:
     void tenMegabyteLine();
     void hostileSizesCloseConnection_data();
     void hostileSizesCloseConnection();
+    void floodWaitsOnTheConnection();
     void binaryGarbage_data();
     void binaryGarbage();
     void hugeListingIsNotQuadratic();
@@ -489,6 +490,35 @@ void FaultsTest::hostileSizesCloseConnection()
     QVERIFY(s.viewed.isEmpty());
     QVERIFY(s.reconnects());
     CHECK_NOTHING_DELETED(s, QByteArrayList());
+}
+
+void FaultsTest::floodWaitsOnTheConnection()
+{
+    // A typed LIST answered far faster than the window handles it (here one
+    // piece a turn): what waits to be handled stays small, the rest waits
+    // on the connection, and every line is still handled, in order.
+    Session s;
+    QVERIFY(s.start());
+    s.w.session->readSliceMs = 0;
+    const int lines = 600000;
+    QByteArray reply = "+OK\r\n";
+    for (int i = 1; i <= lines; ++i)
+        reply += QByteArray::number(i) + " 100\r\n";
+    s.server.expect("LIST").send(reply + ".\r\n");
+    qsizetype waitingSeen = 0;
+    QObject::connect(s.w.session, &Pop3Session::repliesHandled,
+                     [&] { waitingSeen = std::max(waitingSeen, s.w.session->bytesWaiting()); });
+    s.w.txtCmdPrompt->setText(QStringLiteral("LIST"));
+    QChar key(13);
+    s.w.txtCmdPromptKeyPress(s.w.txtCmdPrompt, key);
+    QTRY_COMPARE_WITH_TIMEOUT(s.w.session->commandsInFlight(), 0, 120000);
+    QVERIFY2(waitingSeen <= 2 * Pop3Session::MaxBytesWaiting, qPrintable(QString::number(waitingSeen)));
+    const QString log = s.w.Memo1->text();
+    const qsizetype last = log.lastIndexOf(QStringLiteral("%1 100").arg(lines));
+    QVERIFY(last > log.lastIndexOf(QStringLiteral("%1 100").arg(lines - 1)));
+    QVERIFY(s.w.cSock->Active());
+    QVERIFY(s.roundTrip());
+    CHECK_SERVER(s);
 }
 
 void FaultsTest::binaryGarbage_data()

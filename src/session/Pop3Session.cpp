@@ -330,19 +330,30 @@ bool Pop3Session::sendTyped(const QString &typed)
 
 void Pop3Session::cSockRead(QObject *, TClientWinSocket *Socket)
 {
-    // Everything that has arrived is taken before returning: Qt announces
-    // only bytes that come later.
-    for (;;) {
+    takeReceived(Socket);
+    handleUnhandled(true);
+}
+
+bool Pop3Session::takeReceived(TClientWinSocket *Socket)
+{
+    // Taken while little waits to be handled. The rest stays on the
+    // connection, where TCP holds back a server that sends faster than the
+    // window handles, instead of it filling memory; handling takes it as it
+    // goes, so nothing is left there unhandled.
+    bool took = false;
+    while (Socket && bytesWaiting() < MaxBytesWaiting) {
         const QByteArray chunk = Socket->ReceivePending();
         if (chunk.isEmpty())
             break;
-        if (unhandledFrom > 0 && unhandledFrom == unhandled.size()) {
-            unhandled.clear();
+        // What was handled goes once it is no less than what is left.
+        if (unhandledFrom > 0 && unhandledFrom >= bytesWaiting()) {
+            unhandled.remove(0, unhandledFrom);
             unhandledFrom = 0;
         }
         unhandled.append(chunk);
+        took = true;
     }
-    handleUnhandled(true);
+    return took;
 }
 
 void Pop3Session::handleUnhandled(bool sliced)
@@ -355,7 +366,7 @@ void Pop3Session::handleUnhandled(bool sliced)
     QElapsedTimer slice;
     slice.start();
     bool handled = false;
-    while (unhandledFrom < unhandled.size()) {
+    while (unhandledFrom < unhandled.size() || takeReceived(sock->Socket())) {
         if (sliced && handled && slice.elapsed() >= readSliceMs) {
             if (!std::exchange(handlingPosted, true))
                 QMetaObject::invokeMethod(
@@ -822,7 +833,12 @@ void Pop3Session::stlsReplied(bool ok)
         return;
     }
     loginStep = LoginStep::Handshake;
+    // What came in clear behind the "+OK" belongs to no one: the rest of
+    // this read is dropped, and what the connection holds still is taken
+    // and dropped now, so none of it is read as if it had come encrypted.
     dropRestOfRead = true;
+    while (!sock->Socket()->ReceivePending().isEmpty()) {
+    }
     // OnEncrypted logs in; a failure closes the connection.
     sock->Socket()->StartTls();
 }

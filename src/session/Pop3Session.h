@@ -141,12 +141,14 @@ public:
     bool sendTyped(const QString &typed);
 
     // --- what arrives ---
-    // Takes everything that has arrived on the connection, and handles it a
-    // slice of time at a time: what is left after readSliceMs is handled
-    // from the event loop, so a long run of replies (a pipelined batch over
-    // many rows) never keeps the window from answering the user.
+    // Takes what has arrived on the connection, and handles it a slice of
+    // time at a time: what is left after readSliceMs is handled from the
+    // event loop, so a long run of replies (a pipelined batch over many
+    // rows) never keeps the window from answering the user.
     void cSockRead(QObject *Sender, TClientWinSocket *Socket);
-    // Bytes taken from the connection and not yet handled.
+    // Bytes taken from the connection and not yet handled; more is taken
+    // only while they are fewer than MaxBytesWaiting.
+    static constexpr qsizetype MaxBytesWaiting = qsizetype(1024) * 1024;
     qsizetype bytesWaiting() const { return unhandled.size() - unhandledFrom; }
     // One read's bytes: shown, split into lines and dispatched; then
     // repliesHandled.
@@ -317,8 +319,12 @@ private:
     void showReceived(const QByteArray &chunk);
     void dispatchReceivedBytes(QByteArray chunk);
     void dispatchRead(QByteArray chunk);
-    // Handles what was taken from the connection: all of it, or (sliced)
-    // until readSliceMs have passed, the rest from the event loop.
+    // Takes what has arrived on the connection while little waits to be
+    // handled; whether it took anything.
+    bool takeReceived(TClientWinSocket *Socket);
+    // Handles what was taken from the connection, taking more as it goes:
+    // all of it, or (sliced) until readSliceMs have passed, the rest from
+    // the event loop.
     void handleUnhandled(bool sliced);
     void dispatchLines(QList<QByteArray> &lines);
     void handleEndMarker();
