@@ -14,11 +14,21 @@
 //     console, with the list page in front and with the console page in front:
 //     the time from the NOOP typed to its answer handled, the longest gap, and
 //     with the list page in front the time to bring the console page to the
-//     front afterwards (the console keeps every line that came).
+//     front afterwards (the console keeps every line that came);
+//   - floods of short, well-formed lines: a LIST answered by 5,000,000 and by
+//     20,000,000 listing lines, a LIST typed in the console answered by
+//     5,000,000 (only shown, so the console's capacity bounds it), a listing of 2,000,000 real rows, a header
+//     section (TOP n 0) and a read (TOP n 100) of 5,000,000 short lines each:
+//     the peak resident memory, the time from the command to the connection
+//     closed (or to the reply handled, where it is taken), the longest gap
+//     between the ticks of a 10 ms timer, and whether the console says why;
+//   - 100,000 rows listed and then headed (All, Get Header, pipelined): the
+//     peak resident memory of the whole.
 //
 //   bench_hostile                 the default run, 3 runs of each
-//   bench_hostile --runs R --stream-mb M --dots N
-//   bench_hostile --only idle|read|dots|dots-console
+//   bench_hostile --runs R --stream-mb M --dots N --flood-lines N
+//   bench_hostile --only idle|read|dots|dots-console|list-flood|typed-flood|
+//                        listing|header-flood|read-flood|headed
 //   bench_hostile --table ...     the figures as tab-separated lines for
 //                                 scripts/bench.sh (as bench_session)
 //
@@ -36,6 +46,7 @@
 #include "support/FormFixture.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QFile>
@@ -97,6 +108,30 @@ bool sendText(int fd, const char *text)
     return sendAll(fd, text, std::strlen(text));
 }
 
+// Bytes gathered into large writes; false once the peer is gone.
+struct Batcher {
+    explicit Batcher(int fd) : fd(fd) {}
+
+    int fd;
+    char buffer[256 * 1024];
+    size_t used = 0;
+
+    bool flush()
+    {
+        const bool ok = sendAll(fd, buffer, used);
+        used = 0;
+        return ok;
+    }
+    bool add(const char *text, size_t size)
+    {
+        if (used + size > sizeof buffer && !flush())
+            return false;
+        std::memcpy(buffer + used, text, size);
+        used += size;
+        return true;
+    }
+};
+
 // Tells the benchmark how a stream ended: one line on the report pipe.
 void report(int pipeFd, const char *what, long long bytes, double seconds)
 {
@@ -146,13 +181,49 @@ void sendDots(int fd, long count, int pipeFd)
     report(pipeFd, sent == count ? "dots" : "closed", sent, monotonicSeconds() - start);
 }
 
+// count short lines after a status line, then (where end) the end marker;
+// each line is made by line(n, text) for n from 1 on.
+void sendLines(int fd, const char *status, long count, bool end, int pipeFd,
+               const std::function<int(long, char *)> &line)
+{
+    Batcher out(fd);
+    const double start = monotonicSeconds();
+    bool ok = out.add(status, std::strlen(status));
+    long n = 1;
+    char text[128];
+    for (; ok && n <= count; ++n)
+        ok = out.add(text, size_t(line(n, text)));
+    if (ok && end)
+        ok = out.add(".\r\n", 3);
+    ok = ok && out.flush();
+    report(pipeFd, ok ? "lines" : "closed", n - 1, monotonicSeconds() - start);
+}
+
+// The header a message of the "headed" mailbox has.
+bool sendHeader(int fd, long n)
+{
+    char text[256];
+    const int size = std::snprintf(text, sizeof text,
+                                   "+OK\r\nSubject: Message %ld of the flood benchmark\r\n"
+                                   "From: Sender %ld <sender%ld@example.com>\r\nTo: you@example.com\r\n\r\n.\r\n",
+                                   n, n % 500, n % 500);
+    return sendAll(fd, text, size_t(size));
+}
+
 // One client: a normal login and a listing of three messages; what follows
-// depends on the user name (the scenario): "idle" answers NOOP with a line
-// that never ends, "read" answers TOP with a body line that never ends,
-// "dots" answers NOOP with the stray end markers first.
+// depends on the user name (the scenario, and after a ':' a count): "idle"
+// answers NOOP with a line that never ends, "read" answers TOP with a body
+// line that never ends, "dots" answers NOOP with the stray end markers
+// first; "list-flood" and "typed-flood" answer the next LIST with that many
+// short listing lines, "listing" and "headed" with that many rows of real sizes (and "headed" every
+// TOP n 0 with a small header), "header-flood" answers TOP n 0 with a header
+// section of that many short lines, "read-flood" TOP n 100 with a body of
+// that many.
 void serveClient(int fd, const ServerSettings &settings, int pipeFd)
 {
     std::string scenario;
+    long count = 0;
+    int listings = 0;
     std::string buffer;
     char in[4096];
     if (!sendText(fd, "+OK hostile server ready\r\n"))
@@ -177,11 +248,34 @@ void serveClient(int fd, const ServerSettings &settings, int pipeFd)
         bool ok = true;
         if (verb == "USER") {
             scenario = line.size() > 5 ? line.substr(5) : std::string();
+            const size_t colon = scenario.find(':');
+            if (colon != std::string::npos) {
+                count = std::atol(scenario.c_str() + colon + 1);
+                scenario.resize(colon);
+            }
             ok = sendText(fd, "+OK\r\n");
+        } else if (verb == "CAPA") {
+            ok = sendText(fd, "+OK\r\nUSER\r\nPIPELINING\r\n.\r\n");
         } else if (verb == "PASS") {
             ok = sendText(fd, "+OK logged in\r\n");
+        } else if (verb == "LIST" && listings++ > 0 &&
+                   (scenario == "list-flood" || scenario == "typed-flood" || scenario == "listing" ||
+                    scenario == "headed")) {
+            const bool rows = scenario == "listing" || scenario == "headed";
+            sendLines(fd, "+OK\r\n", count, true, pipeFd, [rows](long n, char *text) {
+                return rows ? std::snprintf(text, 128, "%ld %ld\r\n", n, 300 + (n * 7919) % 5000000)
+                            : std::snprintf(text, 128, "%ld 12\r\n", n);
+            });
         } else if (verb == "LIST") {
             ok = sendText(fd, "+OK 3 messages\r\n1 120\r\n2 130\r\n3 140\r\n.\r\n");
+        } else if (verb == "TOP" && scenario == "headed") {
+            ok = sendHeader(fd, std::atol(line.c_str() + 4));
+        } else if (verb == "TOP" && scenario == "header-flood") {
+            sendLines(fd, "+OK\r\n", count, true, pipeFd,
+                      [](long, char *text) { return std::snprintf(text, 128, "X-Flood: 1\r\n"); });
+        } else if (verb == "TOP" && scenario == "read-flood") {
+            sendLines(fd, "+OK\r\nSubject: flood\r\n\r\n", count, true, pipeFd,
+                      [](long, char *text) { return std::snprintf(text, 128, "flood line\r\n"); });
         } else if (verb == "NOOP" && scenario == "idle") {
             ok = sendText(fd, "+OK ");
             if (ok)
@@ -343,6 +437,8 @@ struct Window {
     FormFixture f;
     TForm1 &w;
     bool viewerOpened = false;
+    // Whether each read is searched for the NOOP's answer (the stray dots).
+    bool watchNoop = false;
     QElapsedTimer clock;
     qint64 closedAt = -1;
     qint64 answeredAt = -1;
@@ -367,7 +463,7 @@ struct Window {
         const TSocketNotifyEvent read = w.cSock->OnRead;
         w.cSock->OnRead = [this, read](QObject *sender, TClientWinSocket *socket) {
             read(sender, socket);
-            if (answeredAt < 0 && clock.isValid() && w.session->replyLines().contains("+OK noop"))
+            if (watchNoop && answeredAt < 0 && clock.isValid() && w.session->replyLines().contains("+OK noop"))
                 answeredAt = clock.nsecsElapsed();
         };
     }
@@ -452,6 +548,7 @@ struct DotsRun {
 bool dotsRun(quint16 port, int reportFd, bool consoleInFront, DotsRun *out)
 {
     Window win(port, "dots");
+    win.watchNoop = true;
     if (!win.connectAndList()) {
         std::printf("could not log in and list (dots)\n");
         return false;
@@ -482,6 +579,117 @@ bool dotsRun(quint16 port, int reportFd, bool consoleInFront, DotsRun *out)
     if (win.w.cSock->Active())
         win.w.btnConnClick();
     return out->answerMs >= 0;
+}
+
+enum class Flood { ListFlood, TypedFlood, Listing, HeaderFlood, ReadFlood, Headed };
+
+struct FloodRun {
+    double baselineMb = 0;
+    double peakMb = 0;
+    double doneMs = 0;
+    double gapMs = 0;
+    bool closed = false;
+    bool said = false;
+    int rows = 0;
+    int headed = 0;
+    QByteArray server;
+};
+
+const char *floodScenario(Flood kind)
+{
+    switch (kind) {
+    case Flood::ListFlood:
+        return "list-flood";
+    case Flood::TypedFlood:
+        return "typed-flood";
+    case Flood::Listing:
+        return "listing";
+    case Flood::HeaderFlood:
+        return "header-flood";
+    case Flood::ReadFlood:
+        return "read-flood";
+    case Flood::Headed:
+        return "headed";
+    }
+    return "";
+}
+
+// What the console says when the flood is cut off.
+QString floodReason(Flood kind)
+{
+    return kind == Flood::ListFlood ? QStringLiteral("Connection closed: the server listed more than")
+                                    : QStringLiteral("Connection closed: the server's reply to TOP");
+}
+
+// One run of a flood of count lines: from the command (Refresh List, LIST
+// typed in the console, Get Header or Read Mail on the first row) to the
+// connection closed or the reply handled (the rows shown, the reply taken,
+// the row headed, the viewer asked for).
+bool floodRun(quint16 port, int reportFd, Flood kind, long count, FloodRun *out)
+{
+    const QByteArray user = QByteArray(floodScenario(kind)) + ':' + QByteArray::number(qlonglong(count));
+    Window win(port, user.constData());
+    if (!win.connectAndList()) {
+        std::printf("could not log in and list (%s)\n", user.constData());
+        return false;
+    }
+    TForm1 &w = win.w;
+    QCoreApplication::processEvents();
+    const bool peakReset = resetPeak();
+    out->baselineMb = mb(statusKb("VmRSS"));
+    TickWatch ticks;
+    ticks.start();
+    win.clock.start();
+    std::function<bool()> handled;
+    switch (kind) {
+    case Flood::ListFlood:
+    case Flood::Listing:
+    case Flood::Headed:
+        w.btnListClick();
+        handled = [&] { return w.session->state() == ssIdle && w.mailModel->count() > 3; };
+        break;
+    case Flood::TypedFlood:
+        // Typed where it is typed: the console page in front.
+        w.pgControl->setCurrentWidget(w.pageCMD);
+        QCoreApplication::processEvents();
+        win.type(QStringLiteral("LIST"));
+        handled = [&] { return w.session->commandsInFlight() == 0; };
+        break;
+    case Flood::HeaderFlood:
+        w.mailModel->setRowChecked(0, true);
+        w.btnHeaderClick();
+        handled = [&] { return w.mailModel->hasHeader(0); };
+        break;
+    case Flood::ReadFlood:
+        w.mailModel->setRowChecked(0, true);
+        w.btnReadClick();
+        handled = [&] { return win.viewerOpened; };
+        break;
+    }
+    runUntil([&] { return win.closedAt >= 0 || handled(); }, 600000);
+    if (kind == Flood::Headed && win.closedAt < 0 && handled()) {
+        w.AllMail->setChecked(true);
+        w.btnHeaderClick();
+        runUntil(
+            [&] {
+                return win.closedAt >= 0 || (!w.session->headerBatchRunning() && w.session->commandsInFlight() == 0 &&
+                                             w.mailModel->checkedCount() == 0);
+            },
+            600000);
+    }
+    const qint64 end = win.closedAt >= 0 ? win.closedAt : win.clock.nsecsElapsed();
+    out->gapMs = ticks.stopMs();
+    out->peakMb = peakReset ? mb(statusKb("VmHWM")) : mb(ticks.rssKb);
+    out->doneMs = double(end) / 1e6;
+    out->closed = win.closedAt >= 0;
+    out->said = w.Memo1->text().contains(floodReason(kind));
+    out->rows = w.mailModel->count();
+    for (int row = 0; row < out->rows; ++row)
+        out->headed += w.mailModel->hasHeader(row) ? 1 : 0;
+    out->server = serverReport(reportFd, kind == Flood::Headed ? 0 : 5000);
+    if (w.cSock->Active())
+        w.btnConnClick();
+    return true;
 }
 
 void tableLine(const QString &figure, const char *count, const char *unit, const std::vector<double> &values)
@@ -581,12 +789,86 @@ bool benchDots(quint16 port, int reportFd, int runs, long dots, bool console)
     return true;
 }
 
+bool benchFlood(quint16 port, int reportFd, Flood kind, long count, int runs)
+{
+    std::vector<double> baseline, peak, done, gap;
+    FloodRun last;
+    int closedRuns = 0;
+    int saidRuns = 0;
+    for (int run = 0; run < runs; ++run) {
+        FloodRun r;
+        if (!floodRun(port, reportFd, kind, count, &r))
+            return false;
+        baseline.push_back(r.baselineMb);
+        peak.push_back(r.peakMb);
+        done.push_back(r.doneMs);
+        gap.push_back(r.gapMs);
+        closedRuns += r.closed ? 1 : 0;
+        saidRuns += r.said ? 1 : 0;
+        last = r;
+    }
+    const char *what = "";
+    const char *target = "";
+    switch (kind) {
+    case Flood::ListFlood:
+        what = "LIST answered by short listing lines";
+        target = "the listing cut off";
+        break;
+    case Flood::TypedFlood:
+        what = "LIST typed in the console answered by short listing lines, the console page in front";
+        target = "shown, not kept";
+        break;
+    case Flood::Listing:
+        what = "LIST answered by a listing of real rows";
+        target = "target under 600 MB";
+        break;
+    case Flood::HeaderFlood:
+        what = "TOP n 0 answered by a header section of short lines";
+        target = "target under 300 MB";
+        break;
+    case Flood::ReadFlood:
+        what = "TOP n 100 (a read) answered by a body of short lines";
+        target = "target under 300 MB";
+        break;
+    case Flood::Headed:
+        what = "rows listed, then All and Get Header over every row";
+        target = "target under 150 MB";
+        break;
+    }
+    const bool cutOff = kind != Flood::Listing && kind != Flood::Headed && kind != Flood::TypedFlood;
+    if (g_table) {
+        const QString name = QStringLiteral("Flood, %1: ").arg(QLatin1String(floodScenario(kind)));
+        const QByteArray lines = QByteArray::number(qlonglong(count));
+        tableLine(name + QStringLiteral("peak RSS (%1)").arg(QLatin1String(target)), lines.constData(), "MB", peak);
+        tableLine(name + QStringLiteral("RSS before"), lines.constData(), "MB", baseline);
+        tableLine(name + (cutOff ? QStringLiteral("command to closed") : QStringLiteral("command to done")),
+                  lines.constData(), "ms", done);
+        tableLine(name + QStringLiteral("longest event loop stall"), lines.constData(), "ms", gap);
+        return true;
+    }
+    std::printf("%s, %ld lines (median of %d runs):\n", what, count, runs);
+    std::printf("  resident memory: before %.1f MB, peak %.1f MB (VmHWM; %s)\n", median(baseline), median(peak),
+                target);
+    std::printf("  command to %s: %.1f ms (min %.1f, max %.1f)\n",
+                closedRuns == runs ? "connection closed"
+                : closedRuns == 0  ? "reply handled"
+                                   : "closed or handled",
+                median(done), *std::min_element(done.begin(), done.end()), *std::max_element(done.begin(), done.end()));
+    std::printf("  connection closed in %d of %d runs; console says why: %d of %d; rows %d, with a header %d\n",
+                closedRuns, runs, saidRuns, runs, last.rows, last.headed);
+    std::printf("  longest gap between ticks of a 10 ms timer: %.1f ms\n", median(gap));
+    if (!last.server.isEmpty())
+        std::printf("  server, last run: %s (how it stopped, lines sent, seconds)\n", last.server.constData());
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
 {
     ServerSettings settings;
     int runs = 3;
+    long floodLines = 5000000;
     std::string only;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -598,6 +880,8 @@ int main(int argc, char **argv)
             settings.streamBytes = std::max(1LL, std::atoll(argv[++i])) * 1000000LL;
         else if (arg == "--dots" && i + 1 < argc)
             settings.dots = std::max(1L, std::atol(argv[++i]));
+        else if (arg == "--flood-lines" && i + 1 < argc)
+            floodLines = std::max(1L, std::atol(argv[++i]));
         else if (arg == "--only" && i + 1 < argc)
             only = argv[++i];
     }
@@ -623,7 +907,14 @@ int main(int argc, char **argv)
          benchStream(port, reportFd, "idle", "In idle, answer to a NOOP", runs, settings.streamBytes)) &&
         (!wanted("read") || benchStream(port, reportFd, "read", "Read (TOP n 100) body", runs, settings.streamBytes)) &&
         (!wanted("dots") || benchDots(port, reportFd, runs, settings.dots, false)) &&
-        (!wanted("dots-console") || benchDots(port, reportFd, runs, settings.dots, true));
+        (!wanted("dots-console") || benchDots(port, reportFd, runs, settings.dots, true)) &&
+        (!wanted("list-flood") || benchFlood(port, reportFd, Flood::ListFlood, floodLines, runs)) &&
+        (!wanted("list-flood") || benchFlood(port, reportFd, Flood::ListFlood, floodLines * 4, runs)) &&
+        (!wanted("typed-flood") || benchFlood(port, reportFd, Flood::TypedFlood, floodLines, runs)) &&
+        (!wanted("listing") || benchFlood(port, reportFd, Flood::Listing, 2000000, runs)) &&
+        (!wanted("header-flood") || benchFlood(port, reportFd, Flood::HeaderFlood, floodLines, runs)) &&
+        (!wanted("read-flood") || benchFlood(port, reportFd, Flood::ReadFlood, floodLines, runs)) &&
+        (!wanted("headed") || benchFlood(port, reportFd, Flood::Headed, 100000, runs));
     ::kill(server, SIGTERM);
     ::waitpid(server, nullptr, 0);
     return ok ? 0 : 1;

@@ -1,9 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // ParseListing and ScanHeaders over arbitrary lines, as the reply
-// dispatcher hands them over: split at LF, a CR before it dropped.
+// dispatcher hands them over: split at LF, a CR before it dropped. The
+// listing taken line by line (MailListing) holds ParseListing's entries,
+// each number once, the first of each kept.
 
 #include "FuzzCheck.h"
+#include "session/MailListing.h"
 #include "session/Pop3Parsing.h"
+
+#include <QSet>
 
 #include <cstddef>
 #include <cstdint>
@@ -55,6 +60,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             FUZZ_CHECK(line.contains(entry.size));
         }
     }
+
+    QList<ListingEntry> once;
+    QSet<QByteArray> seen;
+    for (const ListingEntry &entry : entries) {
+        if (!seen.contains(entry.number))
+            once.append(entry);
+        seen.insert(entry.number);
+    }
+    MailListing listing;
+    qsizetype added = 0;
+    for (const QByteArray &line : lines)
+        added += listing.addLine(line) ? 1 : 0;
+    const QList<ListingEntry> packed = listing.entryList();
+    FUZZ_CHECK(added == once.size() && packed.size() == once.size());
+    for (qsizetype i = 0; i < once.size(); ++i)
+        FUZZ_CHECK(packed.at(i).number == once.at(i).number && packed.at(i).size == once.at(i).size);
 
     const HeaderFields fields = ScanHeaders(lines);
     FUZZ_CHECK(fields.subject.isEmpty() || someLineIs(lines, "Subject: ", fields.subject));

@@ -4,8 +4,10 @@
 # then prints one table: a row per figure with its row or message count, the
 # median and the spread (min-max) over the runs, the heap over a session of
 # 10,000 header fetches and 1,000 reads; then the window against a hostile
-# server (1 GB without a line break, 1,000,000 stray "." lines: peak memory,
-# times and the longest stall of the window's event loop).
+# server (1 GB without a line break, 1,000,000 stray "." lines, floods of
+# short lines as a listing, a header section and a read, a listing of
+# 2,000,000 rows, 100,000 rows listed and headed: peak memory, times and the
+# longest stall of the window's event loop).
 #
 # A second table holds Get Header and the delete batch over 1,000 rows, in
 # the same run against the same Dovecot and mailbox: the shown window with

@@ -40,6 +40,7 @@ private slots:
     void tenMegabyteLine();
     void hostileSizesCloseConnection_data();
     void hostileSizesCloseConnection();
+    void floodWaitsOnTheConnection();
     void binaryGarbage_data();
     void binaryGarbage();
     void hugeListingIsNotQuadratic();
@@ -411,17 +412,36 @@ void FaultsTest::hostileSizesCloseConnection_data()
     QTest::newRow("status line without its break") << 1 << statusLine;
     QTest::newRow("line of a message read")
         << 2 << QStringLiteral("Connection closed: the server sent a line longer than 1 MiB.");
-    QTest::newRow("reply of many lines") << 3 << QStringLiteral("Connection closed: the server's reply passed 1 MiB.");
+    QTest::newRow("reply of many lines") << 3
+                                         << QStringLiteral(
+                                                "Connection closed: the server's reply to TOP 1 0 passed 1 MiB.");
+    // What keeping a line costs counts, not only its bytes: 20,000 empty
+    // lines hold no byte.
+    QTest::newRow("header section of empty lines")
+        << 4 << QStringLiteral("Connection closed: the server's reply to TOP 1 0 passed 1 MiB.");
+    // Lines dropped behind the attachment's delimiter count as well.
+    QTest::newRow("read of short lines, the rest skipped")
+        << 5 << QStringLiteral("Connection closed: the server's reply to TOP 1 100 passed 1 MiB.");
+    // A listing keeps no line, but every line counts, entry or not.
+    QTest::newRow("listing of lines that give no entry")
+        << 6 << QStringLiteral("Connection closed: the server's reply to LIST passed 1 MiB.");
+    // A listing of exactly the most messages is taken; one more is not.
+    QTest::newRow("listing past its messages")
+        << 7 << QStringLiteral("Connection closed: the server listed more than 1,000 messages.");
 }
 
 void FaultsTest::hostileSizesCloseConnection()
 {
-    // Limits lowered from 64 MiB and 1 GiB so that the test stays small.
+    // Limits lowered from their tens of MiB and millions so that the test
+    // stays small.
     QFETCH(int, where);
     QFETCH(QString, reason);
     Session s;
     s.w.session->maxLineLength = 1024 * 1024;
-    s.w.session->maxReplyBytes = 1024 * 1024;
+    s.w.session->maxHeaderReplyBytes = 1024 * 1024;
+    s.w.session->maxReadReplyBytes = 1024 * 1024;
+    s.w.session->maxListingReplyBytes = 1024 * 1024;
+    s.w.session->maxListedMessages = 1000;
     const QByteArray longLine(1024 * 1024 + 10, 'x');
     if (where == 0) {
         s.server.greet("+OK ready").expect("user bob").expect("pass pw1").reply({"+OK", "+OK"});
@@ -435,12 +455,34 @@ void FaultsTest::hostileSizesCloseConnection()
         } else if (where == 2) {
             s.server.expect("TOP 1 100").send("+OK\r\nSubject: big\r\n\r\n" + longLine);
             s.w.btnReadClick();
-        } else {
+        } else if (where == 3 || where == 4) {
             QByteArray lines;
             for (int i = 0; i < 20000; ++i)
-                lines += QByteArray::number(i) + ' ' + QByteArray(60, 'y') + "\r\n";
+                lines += (where == 3 ? QByteArray::number(i) + ' ' + QByteArray(60, 'y') : QByteArray()) + "\r\n";
             s.server.expect("TOP 1 0").send("+OK\r\n" + lines + ".\r\n");
             s.w.btnHeaderClick();
+        } else if (where == 5) {
+            QByteArray lines = "+OK\r\nSubject: parts\r\n\r\n--b\r\ntext\r\n--b\r\n";
+            for (int i = 0; i < 20000; ++i)
+                lines += "x\r\n";
+            s.server.expect("TOP 1 100").send(lines + ".\r\n");
+            s.w.btnReadClick();
+        } else if (where == 6) {
+            QByteArray lines;
+            for (int i = 0; i < 20000; ++i)
+                lines += "0 5\r\n";
+            s.server.expect("LIST").send("+OK\r\n" + lines + ".\r\n");
+            s.w.btnListClick();
+        } else {
+            QByteArray lines;
+            for (int i = 1; i <= 1000; ++i)
+                lines += QByteArray::number(i) + " 5\r\n";
+            // A number listed twice is one message.
+            s.server.expect("LIST").send("+OK\r\n" + lines + "1000 5\r\n.\r\n");
+            s.w.btnListClick();
+            QVERIFY(s.loggedIn(1000));
+            s.server.expect("LIST").send("+OK\r\n" + lines + "1001 5\r\n.\r\n");
+            s.w.btnListClick();
         }
     }
     QTRY_COMPARE_WITH_TIMEOUT(s.console().count(reason), 1, 20000);
@@ -448,6 +490,35 @@ void FaultsTest::hostileSizesCloseConnection()
     QVERIFY(s.viewed.isEmpty());
     QVERIFY(s.reconnects());
     CHECK_NOTHING_DELETED(s, QByteArrayList());
+}
+
+void FaultsTest::floodWaitsOnTheConnection()
+{
+    // A typed LIST answered far faster than the window handles it (here one
+    // piece a turn): what waits to be handled stays small, the rest waits
+    // on the connection, and every line is still handled, in order.
+    Session s;
+    QVERIFY(s.start());
+    s.w.session->readSliceMs = 0;
+    const int lines = 600000;
+    QByteArray reply = "+OK\r\n";
+    for (int i = 1; i <= lines; ++i)
+        reply += QByteArray::number(i) + " 100\r\n";
+    s.server.expect("LIST").send(reply + ".\r\n");
+    qsizetype waitingSeen = 0;
+    QObject::connect(s.w.session, &Pop3Session::repliesHandled,
+                     [&] { waitingSeen = std::max(waitingSeen, s.w.session->bytesWaiting()); });
+    s.w.txtCmdPrompt->setText(QStringLiteral("LIST"));
+    QChar key(13);
+    s.w.txtCmdPromptKeyPress(s.w.txtCmdPrompt, key);
+    QTRY_COMPARE_WITH_TIMEOUT(s.w.session->commandsInFlight(), 0, 120000);
+    QVERIFY2(waitingSeen <= 2 * Pop3Session::MaxBytesWaiting, qPrintable(QString::number(waitingSeen)));
+    const QString log = s.w.Memo1->text();
+    const qsizetype last = log.lastIndexOf(QStringLiteral("%1 100").arg(lines));
+    QVERIFY(last > log.lastIndexOf(QStringLiteral("%1 100").arg(lines - 1)));
+    QVERIFY(s.w.cSock->Active());
+    QVERIFY(s.roundTrip());
+    CHECK_SERVER(s);
 }
 
 void FaultsTest::binaryGarbage_data()

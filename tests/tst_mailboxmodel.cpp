@@ -81,7 +81,7 @@ void TestMailboxModel::addListingRowsInsertsOnceAndReportsEachRow()
     QCOMPARE(ids(model), (QList<QByteArray>{"1", "2", "3", "9", "8"}));
     QCOMPARE(rowsSeenByHandler.size(), 5);
 
-    model.addListingRows({});
+    model.addListingRows(MailListing());
     QCOMPARE(inserted.size(), 2);
     QCOMPARE(rowsSeenByHandler.size(), 5);
 }

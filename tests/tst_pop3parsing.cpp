@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "session/CommandQueue.h"
 #include "session/HeaderDecoding.h"
+#include "session/MailListing.h"
 #include "session/Pop3Parsing.h"
 
+#include <QSet>
 #include <QTest>
 
 using Lines = QList<QByteArray>;
@@ -14,6 +16,7 @@ private slots:
     void parseListing_data();
     void parseListing();
     void parseListingKeepsInput();
+    void mailListingKeepsEachNumberOnce();
     void scanHeaders_data();
     void scanHeaders();
     void decodeHeaderValue_data();
@@ -72,6 +75,43 @@ void TestPop3Parsing::parseListingKeepsInput()
     ParseListing(lines);
     ScanHeaders(lines);
     QCOMPARE(lines, original);
+}
+
+void TestPop3Parsing::mailListingKeepsEachNumberOnce()
+{
+    // Lines as ParseListing takes them, numbers repeated: a number of 300
+    // bytes (its length takes two bytes in the packing), one with a NUL and
+    // a CR, sizes empty and cut by the window, and enough entries that the
+    // table of numbers grows several times.
+    Lines lines{"1 120", "0 5",   QByteArray(300, '7') + " 9", QByteArray("2\0\r3 4", 7),   "+OK",
+                "5",     "1 999", "6 " + QByteArray(25, '8'),  QByteArray(300, '7') + " 10"};
+    for (int i = 0; i < 6000; ++i)
+        lines << QByteArray::number(10 + (i * 7) % 4000) + ' ' + QByteArray::number(i);
+    Pairs expected;
+    QSet<QByteArray> seen;
+    for (const ListingEntry &entry : ParseListing(lines)) {
+        if (!seen.contains(entry.number))
+            expected.append({entry.number, entry.size});
+        seen.insert(entry.number);
+    }
+
+    MailListing listing;
+    qsizetype added = 0;
+    for (const QByteArray &line : lines)
+        added += listing.addLine(line) ? 1 : 0;
+    Pairs actual;
+    for (const ListingEntry &entry : listing.entryList())
+        actual.append({entry.number, entry.size});
+    QCOMPARE(actual, expected);
+    QCOMPARE(added, expected.size());
+    QCOMPARE(listing.count(), expected.size());
+
+    // Without its table the listing still knows its numbers.
+    listing.finish();
+    QVERIFY(!listing.addLine("1 7"));
+    QVERIFY(!listing.addLine(QByteArray("2\0\r3 5", 7)));
+    QVERIFY(listing.addLine("4011 7"));
+    QCOMPARE(listing.count(), expected.size() + 1);
 }
 
 void TestPop3Parsing::scanHeaders_data()

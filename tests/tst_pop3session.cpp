@@ -112,7 +112,7 @@ struct Engine {
         window.session = &session;
         session.commandSent = [this](const QByteArray &line, const MailRowRef &) { sent.append(line); };
         QObject::connect(&session, &Pop3Session::mailListed, &session,
-                         [this](const QList<ListingEntry> &entries) { window.setRows(entries); });
+                         [this](const MailListing &listing) { window.setRows(listing.entryList()); });
         QObject::connect(&session, &Pop3Session::headersReceived, &session,
                          [this](const MailRowRef &row, const HeaderFields &headers, const QList<QByteArray> &) {
                              const int at = window.find(row.id);

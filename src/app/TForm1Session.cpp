@@ -485,11 +485,11 @@ void TForm1::bindSessionEvents()
     connect(s, &Pop3Session::loginAccepted, this, [this] { btnLogin->setEnabled(false); });
     connect(s, &Pop3Session::loginSettled, this, [this] { EnableMailboxControls(!btnLogin->isEnabled()); });
     connect(s, &Pop3Session::listingStarted, this, &TForm1::removeAllMailRows);
-    connect(s, &Pop3Session::mailListed, this, [this](const QList<ListingEntry> &entries) {
-        mailModel->addListingRows(entries);
+    connect(s, &Pop3Session::mailListed, this, [this](const MailListing &listing) {
+        mailModel->addListingRows(listing);
         // The header's arrow keeps telling the order of the rows shown.
         reapplySort();
-        if (AutoHeaders1->isChecked() && !entries.isEmpty())
+        if (AutoHeaders1->isChecked() && !listing.isEmpty())
             startAutoHeaders();
     });
     connect(

@@ -4,6 +4,7 @@
 #include "mailbox/MailRow.h"
 #include "mailbox/MailRowFilter.h"
 #include "session/HeaderDecoding.h"
+#include "session/MailListing.h"
 #include "session/Pop3Parsing.h"
 
 #include <QAbstractTableModel>
@@ -79,6 +80,7 @@ public:
     // --- changing rows ---
     // Appends one unchecked row per entry (ID and Bytes from the listing,
     // the header texts empty), in the listing's order.
+    void addListingRows(const MailListing &listing);
     void addListingRows(const QList<ListingEntry> &entries);
     // Writes Subject, From and To of a row: the server's bytes, and their
     // decoded form (without it, the bytes serve as both).
@@ -121,6 +123,9 @@ public:
     bool isRestructuring() const { return restructuring; }
 
 private:
+    // Appends count rows, each made by the next call of add(id, bytes)
+    // that fill(add) makes.
+    template <typename Fill> void appendListingRows(qsizetype count, Fill fill);
     void markRow(int row, bool checked);
     void writeHeaders(int row, const QByteArray &subject, const QByteArray &from, const QByteArray &to,
                       const QByteArray &shownDecoded);

@@ -11,7 +11,7 @@ constexpr qsizetype SizeWindow = 20;
 
 }  // namespace
 
-QByteArray trimmedLow(const QByteArray &text)
+QByteArrayView trimmedLow(QByteArrayView text)
 {
     qsizetype begin = 0;
     qsizetype end = text.size();
@@ -19,7 +19,38 @@ QByteArray trimmedLow(const QByteArray &text)
         ++begin;
     while (end > begin && static_cast<unsigned char>(text[end - 1]) <= 32)
         --end;
-    return text.mid(begin, end - begin);
+    return text.sliced(begin, end - begin);
+}
+
+QByteArray trimmedLow(const QByteArray &text)
+{
+    // A null array has no bytes to point into.
+    const QByteArrayView trimmed = trimmedLow(QByteArrayView(text));
+    return text.mid(text.isNull() ? 0 : trimmed.data() - text.constData(), trimmed.size());
+}
+
+bool parseListingLine(QByteArrayView line, QByteArrayView *number, QByteArrayView *size)
+{
+    if (line.isEmpty() || line[0] < '1' || line[0] > '9')
+        return false;
+    // Read as if one blank were added at the end: the first blank always
+    // exists, so a line holding the number alone still yields it whole.
+    const qsizetype blank = line.indexOf(' ');
+    const qsizetype numberEnd = blank < 0 ? line.size() : blank;
+    *number = line.first(numberEnd);
+    *size = QByteArrayView();
+    if (numberEnd == line.size())
+        return true;
+    // The size is looked for in the window after the number and its blank;
+    // the added blank ends it when the line ends inside the window.
+    const qsizetype start = numberEnd + 1;
+    const qsizetype windowEnd = std::min(start + SizeWindow, line.size());
+    const qsizetype sizeEnd = line.sliced(start, windowEnd - start).indexOf(' ');
+    if (sizeEnd >= 0)
+        *size = trimmedLow(line.sliced(start, sizeEnd));
+    else if (line.size() < start + SizeWindow)
+        *size = trimmedLow(line.sliced(start));
+    return true;
 }
 
 QList<ListingEntry> ParseListing(const QList<QByteArray> &lines)
@@ -27,19 +58,10 @@ QList<ListingEntry> ParseListing(const QList<QByteArray> &lines)
     QList<ListingEntry> entries;
     entries.reserve(lines.size());
     for (const QByteArray &line : lines) {
-        if (line.isEmpty() || line[0] < '1' || line[0] > '9')
-            continue;
-        // The blank added at the end makes the first blank always exist, so
-        // a line holding the number alone still yields it whole.
-        const QByteArray padded = line + ' ';
-        const qsizetype numberEnd = padded.indexOf(' ');
-        ListingEntry entry;
-        entry.number = padded.left(numberEnd);
-        const QByteArray window = padded.mid(numberEnd + 1, SizeWindow);
-        const qsizetype sizeEnd = window.indexOf(' ');
-        if (sizeEnd >= 0)
-            entry.size = trimmedLow(window.left(sizeEnd));
-        entries.append(entry);
+        QByteArrayView number;
+        QByteArrayView size;
+        if (parseListingLine(line, &number, &size))
+            entries.append({number.toByteArray(), size.toByteArray()});
     }
     return entries;
 }

@@ -25,6 +25,11 @@ struct HeaderFields {
 // One entry per line that begins with a digit 1 to 9, in line order.
 QList<ListingEntry> ParseListing(const QList<QByteArray> &lines);
 
+// One line of a LIST reply: whether it gives an entry, and if so its number
+// and size as parts of the line (the size trimmed), as ParseListing takes
+// them.
+bool parseListingLine(QByteArrayView line, QByteArrayView *number, QByteArrayView *size);
+
 // The last "Subject: ", "From: " and "To: " lines win; case-sensitive, the
 // blank after the colon included, no unfolding, no decoding.
 HeaderFields ScanHeaders(const QList<QByteArray> &lines);
@@ -36,3 +41,4 @@ bool listsCapability(const QList<QByteArray> &lines, QByteArrayView name);
 // The text without its leading and trailing bytes of code 32 or lower
 // (blanks and control characters such as a stray CR).
 QByteArray trimmedLow(const QByteArray &text);
+QByteArrayView trimmedLow(QByteArrayView text);

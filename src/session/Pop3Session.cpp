@@ -8,7 +8,7 @@
 #include "session/TClientWinSocket.h"
 
 #include <QElapsedTimer>
-#include <QSet>
+#include <QLocale>
 #include <QSslCertificate>
 
 #include <utility>
@@ -41,20 +41,14 @@ QByteArray argument(const QString &text)
     return bytes;
 }
 
-// The entries of a listing, each message number once: a server that lists
-// a number twice gets one row for it.
-QList<ListingEntry> listedOnce(const QList<QByteArray> &lines)
+// A size the way the console names a bound.
+QString sizeText(qint64 bytes)
 {
-    QList<ListingEntry> entries = ParseListing(lines);
-    QSet<QByteArray> seen;
-    seen.reserve(entries.size());
-    entries.removeIf([&seen](const ListingEntry &entry) {
-        if (seen.contains(entry.number))
-            return true;
-        seen.insert(entry.number);
-        return false;
-    });
-    return entries;
+    if (bytes % (1024 * 1024) == 0)
+        return QStringLiteral("%1 MiB").arg(bytes / (1024 * 1024));
+    if (bytes % 1024 == 0)
+        return QStringLiteral("%1 KiB").arg(bytes / 1024);
+    return QStringLiteral("%1 bytes").arg(bytes);
 }
 
 }  // namespace
@@ -135,6 +129,8 @@ void Pop3Session::forgetConnection()
     autoBatch.clear();
     // The server forgets the deletions of a session that ends without QUIT.
     pendingDeletions = 0;
+    // A listing cut off will not be completed.
+    listing.clear();
     capability = Capability::Unknown;
     // Nothing more of a delete batch can go out on this connection.
     if (DeleteConfirmed)
@@ -334,19 +330,30 @@ bool Pop3Session::sendTyped(const QString &typed)
 
 void Pop3Session::cSockRead(QObject *, TClientWinSocket *Socket)
 {
-    // Everything that has arrived is taken before returning: Qt announces
-    // only bytes that come later.
-    for (;;) {
+    takeReceived(Socket);
+    handleUnhandled(true);
+}
+
+bool Pop3Session::takeReceived(TClientWinSocket *Socket)
+{
+    // Taken while little waits to be handled. The rest stays on the
+    // connection, where TCP holds back a server that sends faster than the
+    // window handles, instead of it filling memory; handling takes it as it
+    // goes, so nothing is left there unhandled.
+    bool took = false;
+    while (Socket && bytesWaiting() < MaxBytesWaiting) {
         const QByteArray chunk = Socket->ReceivePending();
         if (chunk.isEmpty())
             break;
-        if (unhandledFrom > 0 && unhandledFrom == unhandled.size()) {
-            unhandled.clear();
+        // What was handled goes once it is no less than what is left.
+        if (unhandledFrom > 0 && unhandledFrom >= bytesWaiting()) {
+            unhandled.remove(0, unhandledFrom);
             unhandledFrom = 0;
         }
         unhandled.append(chunk);
+        took = true;
     }
-    handleUnhandled(true);
+    return took;
 }
 
 void Pop3Session::handleUnhandled(bool sliced)
@@ -359,7 +366,7 @@ void Pop3Session::handleUnhandled(bool sliced)
     QElapsedTimer slice;
     slice.start();
     bool handled = false;
-    while (unhandledFrom < unhandled.size()) {
+    while (unhandledFrom < unhandled.size() || takeReceived(sock->Socket())) {
         if (sliced && handled && slice.elapsed() >= readSliceMs) {
             if (!std::exchange(handlingPosted, true))
                 QMetaObject::invokeMethod(
@@ -433,9 +440,12 @@ void Pop3Session::dispatchRead(QByteArray chunk)
     // batch, or ended what it yielded to.
     carryOnAutoHeaders();
     // A status line is short; one that goes on and on without its break is
-    // no POP3 server talking.
+    // no POP3 server talking. A line still coming counts against the bound
+    // of the reply it belongs to.
     if (!isBody(SessionState) && replyAssembler.partialLength() > maxStatusLineLength)
         giveUpConnection(statusLineTooLong());
+    else if (replyBound() > 0 && replyBytes + replyAssembler.partialLength() > replyBound())
+        giveUpConnection(replyTooLarge());
 }
 
 void Pop3Session::dispatchLines(QList<QByteArray> &lines)
@@ -480,6 +490,9 @@ QString Pop3Session::statusLineTooLong() const
 void Pop3Session::giveUpConnection(const QString &reason)
 {
     emit consoleEntry(reason);
+    // Nothing of a reply given up on is kept.
+    clearMessageLines();
+    listing.clear();
     // Raises the disconnect event at once; the count tells the lines still
     // to be dispatched that they came too late also where there was no
     // connection to close.
@@ -598,13 +611,16 @@ void Pop3Session::handleEndMarker()
 
 void Pop3Session::listingEnded(const PendingCommand &)
 {
+    // Taken out first: what the window does with it may start the next
+    // command.
+    MailListing done = std::exchange(listing, MailListing());
     // Refresh List pressed again while a listing was owed: the list shows
     // the reply to the last LIST sent, and the earlier ones are dropped.
     if (inFlight.count(ssWaitList) > 0)
         return;
-    const QList<ListingEntry> entries = listedOnce(MessageLines);
-    emit mailListed(entries);
-    if (entries.isEmpty()) {
+    done.finish();
+    emit mailListed(done);
+    if (done.isEmpty()) {
         sock->setActive(false);
         emit mailboxEmpty();
     }
@@ -679,6 +695,7 @@ void Pop3Session::handleStatusLine(char FirstChar, std::uint8_t State, const QBy
             SessionState = ssHeaderBody;
         } else if (State == ssWaitList) {
             SessionState = ssListBody;
+            listing.clear();
         } else {
             SessionState = ssReadBody;
             MimeBoundary.clear();
@@ -723,12 +740,19 @@ void Pop3Session::handleStatusLine(char FirstChar, std::uint8_t State, const QBy
         followQueue();
         break;
     case ssReadBody:
-        filterReadLine(Line);
+        // Lines after the attachment begins count too: a read is bounded by
+        // what came, not only by what is kept.
+        if (countReplyLine(Line))
+            filterReadLine(Line);
         break;
     case ssListBody:
+        if (countReplyLine(Line))
+            listLine(Line);
+        break;
     case ssHeaderBody:
     case ssCapaBody:
-        collectLine(Line.startsWith("..") ? Line.mid(1) : Line);
+        if (countReplyLine(Line))
+            collectLine(Line.startsWith("..") ? Line.mid(1) : Line);
         break;
     case ssIdle:
         // The reply to QUIT; any other line now answers nothing.
@@ -809,7 +833,12 @@ void Pop3Session::stlsReplied(bool ok)
         return;
     }
     loginStep = LoginStep::Handshake;
+    // What came in clear behind the "+OK" belongs to no one: the rest of
+    // this read is dropped, and what the connection holds still is taken
+    // and dropped now, so none of it is read as if it had come encrypted.
     dropRestOfRead = true;
+    while (!sock->Socket()->ReceivePending().isEmpty()) {
+    }
     // OnEncrypted logs in; a failure closes the connection.
     sock->Socket()->StartTls();
 }
@@ -851,19 +880,77 @@ void Pop3Session::filterReadLine(const QByteArray &Line)
     }
 }
 
+void Pop3Session::listLine(const QByteArray &line)
+{
+    // Each line becomes its entry at once; no line is kept. A line that
+    // gives no entry (or repeats a number) has counted for the reply all
+    // the same.
+    const qsizetype kept = listing.packedBytes();
+    if (!listing.addLine(line))
+        return;
+    replyBytes += listing.packedBytes() - kept;
+    if (replyBytes > replyBound())
+        giveUpConnection(replyTooLarge());
+    else if (listing.count() > maxListedMessages)
+        giveUpConnection(QStringLiteral("Connection closed: the server listed more than %1 messages.")
+                             .arg(QLocale(QLocale::English).toString(qlonglong(maxListedMessages))));
+}
+
 void Pop3Session::collectLine(const QByteArray &line)
 {
-    collectedBytes += line.size();
-    if (collectedBytes > maxReplyBytes) {
-        giveUpConnection(
-            QStringLiteral("Connection closed: the server's reply passed %1 MiB.").arg(maxReplyBytes / (1024 * 1024)));
-        return;
-    }
     MessageLines.append(line);
 }
 
 void Pop3Session::clearMessageLines()
 {
     MessageLines.clear();
-    collectedBytes = 0;
+    replyBytes = 0;
+}
+
+bool Pop3Session::countReplyLine(const QByteArray &line)
+{
+    replyBytes += line.size() + ReplyLineOverhead;
+    if (replyBytes <= replyBound())
+        return true;
+    giveUpConnection(replyTooLarge());
+    return false;
+}
+
+qint64 Pop3Session::replyBound() const
+{
+    switch (SessionState) {
+    case ssHeaderBody:
+        return maxHeaderReplyBytes;
+    case ssReadBody:
+        return maxReadReplyBytes;
+    case ssListBody:
+        return maxListingReplyBytes;
+    case ssCapaBody:
+        return maxCapaReplyBytes;
+    default:
+        // The reply to a typed command is shown, not kept.
+        return 0;
+    }
+}
+
+QString Pop3Session::replyTooLarge() const
+{
+    QByteArray command;
+    const QByteArray id = inFlight.isEmpty() ? QByteArray() : inFlight.front().target.id;
+    switch (SessionState) {
+    case ssHeaderBody:
+        command = "TOP " + id + " 0";
+        break;
+    case ssReadBody:
+        command = readWhole ? "RETR " + id : "TOP " + id + " 100";
+        break;
+    case ssListBody:
+        command = "LIST";
+        break;
+    default:
+        command = "CAPA";
+        break;
+    }
+    return QStringLiteral("Connection closed: the server's reply to %1 passed %2.")
+        .arg(decodeWireText(command), sizeText(replyBound()));
 }

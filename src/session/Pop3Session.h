@@ -4,6 +4,7 @@
 #include "base/WireTextStream.h"
 #include "session/CommandQueue.h"
 #include "session/LineAssembler.h"
+#include "session/MailListing.h"
 #include "session/Pop3Parsing.h"
 #include "session/RowBatch.h"
 #include "session/SessionState.h"
@@ -140,12 +141,14 @@ public:
     bool sendTyped(const QString &typed);
 
     // --- what arrives ---
-    // Takes everything that has arrived on the connection, and handles it a
-    // slice of time at a time: what is left after readSliceMs is handled
-    // from the event loop, so a long run of replies (a pipelined batch over
-    // many rows) never keeps the window from answering the user.
+    // Takes what has arrived on the connection, and handles it a slice of
+    // time at a time: what is left after readSliceMs is handled from the
+    // event loop, so a long run of replies (a pipelined batch over many
+    // rows) never keeps the window from answering the user.
     void cSockRead(QObject *Sender, TClientWinSocket *Socket);
-    // Bytes taken from the connection and not yet handled.
+    // Bytes taken from the connection and not yet handled; more is taken
+    // only while they are fewer than MaxBytesWaiting.
+    static constexpr qsizetype MaxBytesWaiting = qsizetype(1024) * 1024;
     qsizetype bytesWaiting() const { return unhandled.size() - unhandledFrom; }
     // One read's bytes: shown, split into lines and dispatched; then
     // repliesHandled.
@@ -175,11 +178,26 @@ public:
     int readSliceMs = 15;
 
     // What a server may send before the connection is given up as hostile:
-    // a line, a status line (while no reply body is being collected) and
-    // the lines collected for one reply. Tests lower them.
+    // a line, a status line (while no reply body is being collected), and
+    // the body of a reply the program takes in, by what its command can
+    // need. Each line of a body counts its bytes and ReplyLineOverhead, what
+    // keeping a line costs beside its bytes, so a flood of short or empty
+    // lines is bounded as a flood of long ones. A listing keeps no line but
+    // its entries, which count as well (2,000,000 real ones come to some
+    // 200 MB), and it is bounded by its messages too. Tests lower them.
+    static constexpr qint64 ReplyLineOverhead = 64;
+    static constexpr qsizetype DefaultMaxListedMessages = 2000000;
+    static constexpr qint64 DefaultMaxListingReplyBytes = qint64(256) * 1024 * 1024;
+    // The most messages, each listed on a line as long as a real one
+    // ("2000000 4294967295") and kept as an entry, fit the listing's bound.
+    static_assert(DefaultMaxListedMessages * (2 * 18 + ReplyLineOverhead + 2) < DefaultMaxListingReplyBytes);
     qsizetype maxLineLength = LineAssembler::DefaultMaxLineLength;
     qsizetype maxStatusLineLength = qsizetype(64) * 1024;
-    qint64 maxReplyBytes = qint64(1024) * 1024 * 1024;
+    qint64 maxHeaderReplyBytes = qint64(16) * 1024 * 1024;  // TOP n 0
+    qint64 maxReadReplyBytes = qint64(64) * 1024 * 1024;    // TOP n 100, RETR n
+    qint64 maxListingReplyBytes = DefaultMaxListingReplyBytes;
+    qint64 maxCapaReplyBytes = qint64(64) * 1024;
+    qsizetype maxListedMessages = DefaultMaxListedMessages;
 
 signals:
     // The socket's events, after the conversation has taken note of them.
@@ -209,7 +227,7 @@ signals:
     // A LIST went out: the list empties.
     void listingStarted();
     // The reply to the last LIST sent: each message once.
-    void mailListed(const QList<ListingEntry> &entries);
+    void mailListed(const MailListing &listing);
     // A listing without a message: the connection is closed already.
     void mailboxEmpty();
     // The header lines of a message came (a TOP for Get Header, for a read
@@ -301,8 +319,12 @@ private:
     void showReceived(const QByteArray &chunk);
     void dispatchReceivedBytes(QByteArray chunk);
     void dispatchRead(QByteArray chunk);
-    // Handles what was taken from the connection: all of it, or (sliced)
-    // until readSliceMs have passed, the rest from the event loop.
+    // Takes what has arrived on the connection while little waits to be
+    // handled; whether it took anything.
+    bool takeReceived(TClientWinSocket *Socket);
+    // Handles what was taken from the connection, taking more as it goes:
+    // all of it, or (sliced) until readSliceMs have passed, the rest from
+    // the event loop.
     void handleUnhandled(bool sliced);
     void dispatchLines(QList<QByteArray> &lines);
     void handleEndMarker();
@@ -311,7 +333,15 @@ private:
     void readEnded(const PendingCommand &done);
     void filterReadLine(const QByteArray &Line);
     void collectLine(const QByteArray &line);
+    void listLine(const QByteArray &line);
     void clearMessageLines();
+    // Counts a line of the reply body being taken in against its command's
+    // bound; past it the connection is given up (false).
+    bool countReplyLine(const QByteArray &line);
+    // The bound of the reply body being taken in (0 for none), and what the
+    // console says when a reply passes it.
+    qint64 replyBound() const;
+    QString replyTooLarge() const;
     // Closes the connection with one console line that says why.
     void giveUpConnection(const QString &reason);
     QString statusLineTooLong() const;
@@ -357,7 +387,11 @@ private:
     bool dispatching = false;
     // The received text the console shows, decoded as one stream.
     WireTextStream shownText;
-    qint64 collectedBytes = 0;
+    // What the body of the reply being taken in has cost (see
+    // ReplyLineOverhead).
+    qint64 replyBytes = 0;
+    // The listing being received, entry by entry.
+    MailListing listing;
     // Counts connections ended (or given up): lines dispatched from one
     // read stop when it moves.
     quint64 connectionsEnded = 0;
