@@ -8,6 +8,7 @@
 #include "session/TClientWinSocket.h"
 
 #include <QElapsedTimer>
+#include <QScopedValueRollback>
 #include <QLocale>
 #include <QSslCertificate>
 
@@ -410,14 +411,7 @@ void Pop3Session::handleReceivedBytes(QByteArray chunk)
 
 void Pop3Session::dispatchReceivedBytes(QByteArray chunk)
 {
-    const bool outer = !std::exchange(dispatching, true);
-    dispatchRead(std::move(chunk));
-    if (outer)
-        dispatching = false;
-}
-
-void Pop3Session::dispatchRead(QByteArray chunk)
-{
+    const QScopedValueRollback<bool> handling(dispatching, true);
     if (isHidden(SessionState))
         shownText.reset();
     else

@@ -318,7 +318,6 @@ private:
     // --- what arrives ---
     void showReceived(const QByteArray &chunk);
     void dispatchReceivedBytes(QByteArray chunk);
-    void dispatchRead(QByteArray chunk);
     // Takes what has arrived on the connection while little waits to be
     // handled; whether it took anything.
     bool takeReceived(TClientWinSocket *Socket);
